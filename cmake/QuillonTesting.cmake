@@ -1,0 +1,12 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# quillon_add_test(NAME SOURCES... LIBS ...) builds one GoogleTest program and registers its cases.
+function(quillon_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE quillon_common ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    QUILLON_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+
+#include "audio/frameheader.h"
+#include "audio/mp3file.h"
+
+namespace quillon {
+
+// Every checksum covers exactly this many bytes, zero-padded where the file ends early.
+inline constexpr std::size_t ChecksumRegionSize = 163840;
+
+// 32 lower-case hex digits and a terminating zero.
+using AudioChecksum = std::array<char, 33>;
+
+enum class ChecksumStatus {
+    Ok,
+    CannotOpen,    // missing, access denied, or not a regular file (see Mp3File::LastOpenError)
+    NoAudioFrame,  // no two agreeing consecutive frame headers
+    ReadError,     // a seek or read failed, or the file shrank while it was read
+};
+
+// Computes the audio checksum of one file: the MD5 digest of ChecksumRegionSize bytes from the
+// first frame-sync candidate that carries the stream's version and layer. Uses the caller's
+// reader and stream header, which stay with the caller for the next file.
+ChecksumStatus ComputeAudioChecksum(Mp3File& file, Mp3FrameHeader& streamHeader,
+                                    const std::filesystem::path& path, AudioChecksum& out);
+
+// The same over the file that `file` already holds.
+ChecksumStatus ComputeAudioChecksumOfOpenFile(Mp3File& file, Mp3FrameHeader& streamHeader,
+                                              AudioChecksum& out);
+
+// The reader and stream header that a job reuses for every file it checksums.
+class AudioChecksummer {
+public:
+    ChecksumStatus Compute(const std::filesystem::path& path, AudioChecksum& out) {
+        return ComputeAudioChecksum(file, streamHeader, path, out);
+    }
+    const Mp3File& File() const { return file; }
+    const Mp3FrameHeader& StreamHeader() const { return streamHeader; }
+
+private:
+    Mp3File file;
+    Mp3FrameHeader streamHeader;
+};
+
+// Short English name of a status, for front ends that print it.
+const char* ChecksumStatusText(ChecksumStatus status);
+
+}  // namespace quillon

@@ -1,0 +1,54 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "audio/checksum.h"
+#include "cli/commands.h"
+
+namespace quillon::cli {
+namespace {
+
+std::string Cause(const AudioChecksummer& job, ChecksumStatus status) {
+    std::string text = ChecksumStatusText(status);
+    if (status == ChecksumStatus::CannotOpen) {
+        const int error = job.File().LastOpenError();
+        text += ": ";
+        text += error == Mp3File::NotRegularFile ? "not a regular file" : std::strerror(error);
+    }
+    return text;
+}
+
+}  // namespace
+
+int RunChecksum(const std::vector<std::string_view>& args) {
+    std::vector<std::string_view> files;
+    bool optionsEnded = false;
+    for (const auto arg : args) {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
+            return UsageError("checksum: unknown option '" + std::string(arg) + "'");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty()) return UsageError("checksum: no FILE given (see --help)");
+
+    AudioChecksummer job;
+    int status = ExitOk;
+    for (const auto file : files) {
+        AudioChecksum sum;
+        const ChecksumStatus result = job.Compute(std::string(file), sum);
+        if (result == ChecksumStatus::Ok) {
+            std::printf("%s  %.*s\n", sum.data(), static_cast<int>(file.size()), file.data());
+        } else {
+            std::fflush(stdout);
+            std::fprintf(stderr, "quillon-cli: %.*s: %s\n", static_cast<int>(file.size()),
+                         file.data(), Cause(job, result).c_str());
+            status = ExitFailure;
+        }
+    }
+    return status;
+}
+
+}  // namespace quillon::cli

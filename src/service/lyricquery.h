@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "service/lyricinfo.h"
+
+namespace quillon {
+
+inline constexpr std::size_t RequestBufferSize = 1024;
+
+// Cuts the four fields out of a decoded answer by their literal tags. A field whose opening tag
+// is missing keeps what it held; "&lt;br&gt;" becomes a line feed in the lyric only.
+void ExtractLyricInfo(std::u16string_view answer, LyricInfo& info);
+
+// The GetLyric5 exchange with the lyrics service at `host` ("host" or "host:port"). One object
+// serves a whole job so that the connection can be reused from file to file.
+class LyricQuery {
+public:
+    explicit LyricQuery(std::string host);
+    ~LyricQuery();
+    LyricQuery(const LyricQuery&) = delete;
+    LyricQuery& operator=(const LyricQuery&) = delete;
+
+    // The SOAP 1.2 request body around a 32-character checksum.
+    static std::string BuildRequest(std::string_view checksum);
+
+    // Posts `request` and fills `info` from a status-200 answer read to its end. False on every
+    // transport failure, with `info` untouched. Returns false soon after `isRunning` turns false.
+    bool Execute(std::string_view request, LyricInfo& info,
+                 const std::function<bool()>& isRunning = {});
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// The lyrics service host: the CLI's --host if given, else QUILLON_SERVICE_HOST if set and not
+// empty, else the ServiceHost setting, else "localhost".
+std::string ResolveServiceHost(std::string_view cliHost, std::string_view settingHost);
+
+}  // namespace quillon

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+// UTF-8 bytes to UTF-16, one code unit per sequence of 1 to 3 bytes; follow bytes are masked,
+// not validated, so text outside the Basic Multilingual Plane does not survive.
+std::u16string Utf8ToWide(std::string_view bytes);
+
+// UTF-16 to UTF-8, each code unit on its own (a surrogate becomes three bytes by itself).
+std::string WideToUtf8(std::u16string_view text);
+
+#ifdef _WIN32
+inline constexpr char16_t NativeSeparator = u'\\';
+#else
+inline constexpr char16_t NativeSeparator = u'/';
+#endif
+
+// Splits a path into root, folder, base name and extension (parts 0 to 3).
+class PathParts {
+public:
+    enum Part { Root = 0, Folder = 1, BaseName = 2, Extension = 3 };
+
+    PathParts() = default;
+    explicit PathParts(std::u16string_view path, char16_t separator = NativeSeparator) {
+        Parse(path, separator);
+    }
+
+    // 1 when the trimmed path is not empty, else 0; fills the eight numbers.
+    int Parse(std::u16string_view path, char16_t separator = NativeSeparator);
+
+    // The text from the start of `first` to the end of `last`, then `suffix` if given.
+    std::u16string Span(int last, const char16_t* suffix, int first) const;
+
+    const std::u16string& Text() const { return text; }
+    int Start(int part) const { return starts[part]; }
+    int Length(int part) const { return lengths[part]; }
+
+private:
+    std::u16string text;
+    int starts[4] = {0, 0, 0, 0};
+    int lengths[4] = {0, 0, 0, 0};
+};
+
+}  // namespace quillon
