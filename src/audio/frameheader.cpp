@@ -43,8 +43,8 @@ bool DecodeFrameHeader(const std::uint8_t bytes[4], Mp3FrameHeader& header) {
     const int version = (h & (1u << 20)) ? ((h & (1u << 19)) ? 1 : 2) : 3;
     const int layer = 4 - static_cast<int>(layerBits);
     const int padding = static_cast<int>((h >> 9) & 0x1);
-    const int bitrate = kBitrates[static_cast<std::size_t>((version - 1) * 3 + (layer - 1))]
-                                 [bitrateIndex];
+    const int bitrate =
+        kBitrates[static_cast<std::size_t>((version - 1) * 3 + (layer - 1))][bitrateIndex];
     if (bitrate == 0) return false;
     const int sampleRate = kSampleRates[static_cast<std::size_t>(version - 1)][rateIndex];
 

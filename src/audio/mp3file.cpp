@@ -9,7 +9,9 @@
 
 namespace quillon {
 
-Mp3File::~Mp3File() { Close(); }
+Mp3File::~Mp3File() {
+    Close();
+}
 
 bool Mp3File::Open(const std::filesystem::path& path) {
     Close();

@@ -74,6 +74,8 @@ constexpr int SyncVersion(std::uint8_t b1) {
 }
 
 // Layer of a candidate: 1, 2 or 3 (layer bits 0b11, 0b10, 0b01).
-constexpr int SyncLayer(std::uint8_t b1) { return 4 - ((b1 >> 1) & 0x03); }
+constexpr int SyncLayer(std::uint8_t b1) {
+    return 4 - ((b1 >> 1) & 0x03);
+}
 
 }  // namespace quillon

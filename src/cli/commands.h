@@ -14,5 +14,7 @@ inline constexpr int ExitUsage = 2;
 int UsageError(std::string_view message);
 
 int RunChecksum(const std::vector<std::string_view>& args);
+int RunFetch(const std::vector<std::string_view>& args);
+int RunFolder(const std::vector<std::string_view>& args);
 
 }  // namespace quillon::cli

@@ -9,6 +9,8 @@
 
 namespace quillon {
 
+class HttpTransport;
+
 inline constexpr std::size_t RequestBufferSize = 1024;
 
 // Cuts the four fields out of a decoded answer by their literal tags. A field whose opening tag
@@ -20,15 +22,20 @@ void ExtractLyricInfo(std::u16string_view answer, LyricInfo& info);
 class LyricQuery {
 public:
     explicit LyricQuery(std::string host);
+    // The same over another transport (a test double, or a transport with other limits).
+    LyricQuery(std::string host, std::unique_ptr<HttpTransport> transport);
     ~LyricQuery();
     LyricQuery(const LyricQuery&) = delete;
     LyricQuery& operator=(const LyricQuery&) = delete;
 
-    // The SOAP 1.2 request body around a 32-character checksum.
+    // The SOAP 1.2 request body around a 32-character checksum, never longer than
+    // RequestBufferSize - 1 bytes.
     static std::string BuildRequest(std::string_view checksum);
 
-    // Posts `request` and fills `info` from a status-200 answer read to its end. False on every
-    // transport failure, with `info` untouched. Returns false soon after `isRunning` turns false.
+    // Posts `request` (up to its first zero byte) and fills `info` from a status-200 answer read
+    // to its end. False on every other status and every transport failure (an answer over
+    // 32 MiB included), with `info` untouched. Returns false soon after `isRunning` turns false.
+    // A host that is not a plain name or address with an optional port gives false at once.
     bool Execute(std::string_view request, LyricInfo& info,
                  const std::function<bool()>& isRunning = {});
 

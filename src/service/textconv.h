@@ -31,7 +31,9 @@ public:
     // 1 when the trimmed path is not empty, else 0; fills the eight numbers.
     int Parse(std::u16string_view path, char16_t separator = NativeSeparator);
 
-    // The text from the start of `first` to the end of `last`, then `suffix` if given.
+    // The text from the start of `first` to the end of `last`, then `suffix` if given (may be
+    // null). Parts below 0 count as 0, above 3 as 3; a `first` above `last` counts as `last`. An
+    // empty part sits where the part before it ends, so an absent extension spans nothing.
     std::u16string Span(int last, const char16_t* suffix, int first) const;
 
     const std::u16string& Text() const { return text; }
@@ -39,6 +41,9 @@ public:
     int Length(int part) const { return lengths[part]; }
 
 private:
+    int PartBegin(int part) const;
+    int PartEnd(int part) const;
+
     std::u16string text;
     int starts[4] = {0, 0, 0, 0};
     int lengths[4] = {0, 0, 0, 0};

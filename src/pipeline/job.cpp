@@ -1,0 +1,134 @@
+#include "pipeline/job.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "audio/checksum.h"
+#include "pipeline/lrc.h"
+#include "pipeline/messages.h"
+#include "service/lyricquery.h"
+#include "service/textconv.h"
+
+namespace fs = std::filesystem;
+
+namespace quillon {
+namespace {
+
+constexpr char NativeSeparatorByte = static_cast<char>(NativeSeparator);
+
+// "<what> (<name><extension>)"
+std::u16string FileMessage(std::u16string_view what, const fs::path& path) {
+    std::u16string text(what);
+    text += u" (";
+    text += DisplayName(path);
+    text += u')';
+    return text;
+}
+
+std::u16string InfoMessage(const LyricInfo& info) {
+    return u"제목: " + info.title + u", 가수: " + info.artist + u", 앨범: " + info.album;
+}
+
+bool Stopped(const JobState& state) {
+    return state.isRunning.load() == 0;
+}
+
+}  // namespace
+
+std::vector<fs::path> CollectMp3Files(const fs::path& folder) {
+    std::vector<fs::path> files;
+    // The separator goes on whether or not the folder already ends with one.
+    const std::string dir = folder.native() + NativeSeparatorByte;
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_directory(typeError)) continue;
+        std::string name = it->path().filename().native();
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
+            return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        });
+        if (lower.find(".mp3") != std::string::npos) files.emplace_back(dir + name);
+    }
+    return files;
+}
+
+std::u16string_view CheckJobPath(DownloadMode mode, const fs::path& path) {
+    const bool single = mode == DownloadMode::SingleFile;
+    if (path.empty()) return single ? text::ChooseFile : text::ChooseFolder;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    const bool exists = !ec && fs::exists(status);
+    if (single) {
+        if (!exists || fs::is_directory(status)) return text::InvalidFile;
+    } else if (!exists || !fs::is_directory(status)) {
+        return text::InvalidFolder;
+    }
+    return {};
+}
+
+std::u16string DisplayName(const fs::path& path) {
+    const PathParts parts(Utf8ToWide(path.native()));
+    return parts.Span(PathParts::BaseName, nullptr, PathParts::BaseName) +
+           parts.Span(PathParts::Extension, nullptr, PathParts::Extension);
+}
+
+int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer,
+                   LyricQuery& query) {
+    const bool folderMode = state.mode == DownloadMode::Folder;
+    const std::vector<fs::path> files =
+        folderMode ? CollectMp3Files(state.path) : std::vector<fs::path>{state.path};
+    const auto isRunning = [&state] { return !Stopped(state); };
+
+    for (const fs::path& path : files) {
+        if (Stopped(state)) return 0;
+        LyricInfo info = folderMode ? LyricInfo{} : state.heldInfo;
+        bool success = true;
+
+        if (info.lyric.empty()) {
+            AudioChecksum checksum;
+            if (checksummer.Compute(path, checksum) != ChecksumStatus::Ok) {
+                success = false;
+                if (folderMode)
+                    host.JobMessage(LogIconError, FileMessage(text::ChecksumFailed, path), false);
+                else
+                    host.JobMessage(DownloadButtonId, text::ChecksumFailedTip, false);
+            } else {
+                const std::string request =
+                    LyricQuery::BuildRequest(std::string_view(checksum.data(), 32));
+                if (folderMode)
+                    host.JobMessage(LogIconStart, FileMessage(text::QueryStarted, path), false);
+                if (!query.Execute(request, info, isRunning) || info.lyric.empty()) {
+                    success = false;
+                    if (folderMode)
+                        host.JobMessage(LogIconError, FileMessage(text::ServerFailed, path), false);
+                    else
+                        host.JobMessage(DownloadButtonId, text::ServerFailedTip, false);
+                } else if (!folderMode) {
+                    state.heldInfo = info;
+                    host.SetInfoFields(info.title, info.artist, info.album);
+                }
+            }
+        }
+
+        if (success) {
+            if (Stopped(state)) return 0;
+            ComposeLyricRows(info.lyric, state.includeLine, host, state.lrcBody);
+        }
+        if (Stopped(state)) return 0;
+        if (success && folderMode && !state.lrcBody.empty()) {
+            const int encoding = host.EncodingSetting();
+            const bool written = WriteLrcFile(path, info, state.lrcBody, encoding);
+            host.JobMessage(LogIconInfo, InfoMessage(info), true);
+            host.JobMessage(written ? LogIconSaved : LogIconError,
+                            FileMessage(written ? text::LrcSaved : text::LrcSaveFailed, path),
+                            true);
+            state.lrcBody.clear();
+        }
+        if (!success && !folderMode) return 0;
+    }
+    return 1;
+}
+
+}  // namespace quillon

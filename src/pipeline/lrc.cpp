@@ -1,0 +1,235 @@
+#include "pipeline/lrc.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "pipeline/textwriter.h"
+#include "service/textconv.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr std::string_view ZeroTimeTag = "[00:00.00]";
+constexpr std::string_view ZeroTime = "00:00.00";
+
+bool HoldsAt(std::string_view text, std::size_t pos, std::string_view what) {
+    return pos <= text.size() && text.substr(pos).starts_with(what);
+}
+
+// A line whose tag is the group's time, or [00:00.00], belongs to the group started before it.
+bool JoinsGroup(std::string_view text, std::size_t pos, std::string_view saved) {
+    if (HoldsAt(text, pos, ZeroTimeTag)) return true;
+    return HoldsAt(text, pos, "[") && HoldsAt(text, pos + 1, saved) &&
+           HoldsAt(text, pos + 1 + saved.size(), "]");
+}
+
+std::u16string_view UpToNul(std::u16string_view text) {
+    const std::size_t nul = text.find(u'\0');
+    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
+}
+
+}  // namespace
+
+LyricLineRead ReadLyricLine(std::string_view text, std::size_t pos) {
+    if (pos >= text.size()) return {std::string_view(), pos};
+    const std::size_t feed = text.find('\n', pos);
+    const std::size_t end = feed == std::string_view::npos ? text.size() : feed;
+    return {text.substr(pos, end - pos), end};
+}
+
+TimedLine SplitTimedLine(std::string_view line) {
+    TimedLine result;
+    const std::size_t start = line.find_first_not_of(']');
+    if (start == std::string_view::npos) return result;
+    const std::size_t close = line.find(']', start);
+    const std::size_t tokenEnd = close == std::string_view::npos ? line.size() : close;
+    // The token's first character is the "[" of a well-formed tag; whatever stands there goes.
+    result.time = std::string(line.substr(start + 1, tokenEnd - start - 1));
+    if (close == std::string_view::npos || close + 1 == line.size()) return result;
+    result.lyric = std::string(line.substr(close + 1));
+    result.length = result.lyric.size();
+    return result;
+}
+
+void ComposeLyricRows(std::u16string_view lyric, const int includeLine[3], LyricView& view,
+                      std::u16string& lrcBody) {
+    // The lyric ends at a NUL, as everything written from it does.
+    const std::string utf8 = WideToUtf8(UpToNul(lyric));
+    const std::string_view text = utf8;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::u16string joined;
+        std::string saved;
+        LyricLineRead read = ReadLyricLine(text, pos);
+        pos = read.end + 1;
+        std::string_view line = read.line;
+        if (line.empty()) continue;
+
+        for (int k = 0; k < 3; ++k) {
+            const TimedLine timed = SplitTimedLine(line);
+            if (k == 0) saved = timed.time;
+            if (timed.length == 0) break;
+            if (includeLine[k] == 1) {
+                if (!joined.empty()) joined += u" / ";
+                joined += Utf8ToWide(timed.lyric);
+            }
+            const bool joins = JoinsGroup(text, pos, saved);
+            if (k == 2) {
+                // A group holds three lines; a fourth of the same time is passed over.
+                if (joins) pos = ReadLyricLine(text, pos).end + 1;
+                break;
+            }
+            if (!joins) break;
+            read = ReadLyricLine(text, pos);
+            pos = read.end + 1;
+            line = read.line;
+            if (line.empty()) break;
+        }
+
+        if (joined.empty()) continue;
+        // The time is cut from the same UTF-8 text as the lyric, so it widens the same way.
+        const std::u16string time = Utf8ToWide(saved);
+        if (!lrcBody.empty() && saved == ZeroTime) {
+            // A later group of the header time belongs to the header row made before it.
+            const int row = view.RowCount() - 1;
+            if (row >= 0) {
+                view.SetCell(row, LyricView::LyricColumn,
+                             view.Cell(row, LyricView::LyricColumn) + u" / " + joined);
+            }
+            const std::size_t cr = lrcBody.rfind(u'\r');
+            if (cr != std::u16string::npos) lrcBody.erase(cr);
+            lrcBody += u" / ";
+            lrcBody += joined;
+            lrcBody += u"\r\n";
+        } else {
+            const int row = view.AppendRow();
+            view.SetCell(row, LyricView::TimeColumn, time);
+            view.SetCell(row, LyricView::LyricColumn, joined);
+            lrcBody += u"[";
+            lrcBody += time;
+            lrcBody += u"]";
+            lrcBody += joined;
+            lrcBody += u"\r\n";
+        }
+    }
+}
+
+std::filesystem::path LrcPathFor(const std::filesystem::path& musicPath) {
+    // The extension is whatever follows the name's last dot, so "a.mp3.bak" gives "a.mp3.lrc".
+    // A dot in a folder's name never counts: the LRC file always lands beside the music file.
+    std::filesystem::path::string_type text = musicPath.native();
+    const auto separator = text.find_last_of(std::filesystem::path::preferred_separator);
+    const auto dot = text.rfind('.');
+    if (dot != std::filesystem::path::string_type::npos &&
+        (separator == std::filesystem::path::string_type::npos || dot > separator)) {
+        text.erase(dot);
+    }
+    text += ".lrc";
+    return std::filesystem::path(std::move(text));
+}
+
+std::u16string LrcHeader(const LyricInfo& info) {
+    std::u16string header = u"[ar:";
+    header += UpToNul(info.artist);
+    header += u"]\r\n[ti:";
+    header += UpToNul(info.title);
+    header += u"]\r\n[al:";
+    header += UpToNul(info.album);
+    header += u"]\r\n";
+    return header;
+}
+
+namespace {
+
+// A name in the target's folder that nothing else uses. It is hidden and carries no part of the
+// target's name, so a listing of the folder for music files never picks it up.
+std::filesystem::path TemporaryName(const std::filesystem::path& folder) {
+    static std::atomic<unsigned> counter{0};
+    thread_local std::mt19937_64 generator(
+        std::random_device{}() ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(::getpid()) << 32));
+    static constexpr char digits[] =
+        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::string name = ".quillon-";
+    std::uint64_t bits = generator() ^ counter.fetch_add(1, std::memory_order_relaxed);
+    for (int i = 0; i < 10; ++i) {
+        name += digits[bits % 62];
+        bits /= 62;
+    }
+    name += ".tmp";
+    return folder / name;
+}
+
+}  // namespace
+
+bool WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
+                             int encoding) {
+    // An existing target must be one this process could overwrite in place: a read-only LRC file
+    // stays, as it would for a plain create-and-truncate.
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (replacing &&
+        (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        return false;
+    }
+
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    std::filesystem::path temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 32 && fd < 0; ++attempt) {
+        temporary = TemporaryName(folder);
+        // 0666 under the umask, as any new file gets.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    TextFile file;
+    file.Attach(fd);
+    bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
+    if (ok) {
+        TextFileWriter writer(&file, encoding);
+        writer.WriteText(text);
+        writer.Close();
+        ok = writer.Ok();
+    }
+    ok = ok && file.Sync();
+    ok = file.Close() && ok;
+    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
+    ::unlink(temporary.c_str());
+    return false;
+}
+
+bool WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
+                  std::u16string_view lrcBody, int encoding) {
+    std::u16string text = LrcHeader(info);
+    text += lrcBody;
+    return WriteTextFileAtomically(LrcPathFor(musicPath), text, encoding);
+}
+
+std::u16string BuildSavedLyricsText(const LyricInfo& info, LyricView& view) {
+    std::u16string text = LrcHeader(info);
+    text.resize(text.size() - 2);  // no line end after the album
+    for (int i = 0; i < view.RowCount(); ++i) {
+        const std::u16string time = view.Cell(i, LyricView::TimeColumn);
+        const std::u16string lyric = view.Cell(i, LyricView::LyricColumn);
+        if (time.empty() || lyric.empty()) continue;
+        text += u"\r\n[";
+        text += time;
+        text += u"]";
+        text += lyric;
+    }
+    return text;
+}
+
+}  // namespace quillon

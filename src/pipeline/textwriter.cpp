@@ -1,0 +1,250 @@
+#include "pipeline/textwriter.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+namespace quillon {
+
+namespace {
+
+std::u16string_view UpToNul(std::u16string_view text) {
+    const std::size_t nul = text.find(u'\0');
+    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
+}
+
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Code units of one character at the start of `text`: 2 for a surrogate pair, else 1.
+std::size_t CharacterUnits(std::u16string_view text) {
+    return text.size() >= 2 && IsHighSurrogate(text[0]) && IsLowSurrogate(text[1]) ? 2 : 1;
+}
+
+// Without a converter for the code page, ASCII is all that can safely be assumed of it.
+std::string AsciiOnly(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t units = CharacterUnits(text);
+        out.push_back(text[0] <= 0x7F ? static_cast<char>(text[0]) : '?');
+        text.remove_prefix(units);
+    }
+    return out;
+}
+
+class Converter {
+public:
+    explicit Converter(const std::string& codePage) {
+        // The text arrives in host-order code units; naming the byte order keeps iconv from
+        // expecting (or writing) a byte order mark.
+        constexpr const char* source =
+            std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+        cd = ::iconv_open(codePage.c_str(), source);
+    }
+    ~Converter() {
+        if (Valid()) ::iconv_close(cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool Valid() const { return cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts all of `text`; a character the code page cannot hold becomes '?'.
+    std::string Convert(std::u16string_view text) {
+        std::string out;
+        out.reserve(text.size() * 2 + 8);
+        while (!text.empty()) {
+            const std::size_t consumed = Run(text, out);
+            text.remove_prefix(consumed);
+            if (text.empty()) break;
+            // Stopped at a character the code page lacks (or a lone surrogate): one '?' for the
+            // whole character, then go on behind it.
+            text.remove_prefix(CharacterUnits(text));
+            static constexpr char16_t question[] = {u'?'};
+            if (Run(std::u16string_view(question, 1), out) != 1) out.push_back('?');
+        }
+        Finish(out);
+        return out;
+    }
+
+private:
+    // Converts as much of `text` as iconv accepts; returns the code units consumed.
+    std::size_t Run(std::u16string_view text, std::string& out) {
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
+        std::size_t inLeft = text.size() * sizeof(char16_t);
+        while (inLeft > 0) {
+            const std::size_t used = out.size();
+            out.resize(used + inLeft * 2 + 16);
+            char* dst = out.data() + used;
+            std::size_t dstLeft = out.size() - used;
+            const std::size_t result = ::iconv(cd, &in, &inLeft, &dst, &dstLeft);
+            const int error = errno;
+            out.resize(out.size() - dstLeft);
+            if (result != static_cast<std::size_t>(-1)) break;
+            if (error != E2BIG) break;  // EILSEQ or EINVAL: the caller skips the character.
+        }
+        return text.size() - inLeft / sizeof(char16_t);
+    }
+
+    // Returns a stateful code page to its initial shift state.
+    void Finish(std::string& out) {
+        char buffer[32];
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        if (::iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<std::size_t>(-1)) {
+            out.append(buffer, sizeof buffer - dstLeft);
+        }
+    }
+
+    iconv_t cd;
+};
+
+}  // namespace
+
+std::string AnsiCodePage() {
+    const char* name = std::getenv("QUILLON_ANSI_CODEPAGE");
+    if (name != nullptr && *name != '\0') return name;
+    const char* codeset = ::nl_langinfo(CODESET);
+    return codeset != nullptr && *codeset != '\0' ? codeset : "ASCII";
+}
+
+std::string ConvertToAnsi(std::u16string_view text, const std::string& codePage) {
+    text = UpToNul(text);
+    if (text.empty()) return {};
+    Converter converter(codePage);
+    if (!converter.Valid()) return AsciiOnly(text);
+    return converter.Convert(text);
+}
+
+TextFile::~TextFile() {
+    if (fd >= 0) ::close(fd);
+}
+
+bool TextFile::Write(const void* data, std::size_t size) {
+    if (fd < 0 || failed) {
+        failed = true;
+        return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed = true;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool TextFile::Sync() {
+    if (fd < 0 || failed) return false;
+    // EINVAL: a device or pipe that has nothing to push to a disk.
+    if (::fsync(fd) != 0 && errno != EINVAL) failed = true;
+    return !failed;
+}
+
+bool TextFile::Close() {
+    if (fd < 0) return !failed;
+    // Linux releases the descriptor even when close reports EINTR; only other errors (a write
+    // the file system could not complete) count.
+    if (::close(fd) != 0 && errno != EINTR) failed = true;
+    fd = -1;
+    return !failed;
+}
+
+TextFileWriter::TextFileWriter(TextFile* textFile, int textEncoding)
+    : TextWriterBase(textFile), encoding(textEncoding) {
+    WriteByteOrderMark();
+}
+
+TextFileWriter::~TextFileWriter() {
+    Close();
+}
+
+void TextFileWriter::WriteByteOrderMark() {
+    if (!IsOpen()) return;
+    switch (encoding) {
+        case EncodingUtf16BE:
+        case EncodingUtf16LE:
+            PutChar(u'\uFEFF');
+            break;
+        case EncodingUtf8:
+            PutByte(0xEF);
+            PutByte(0xBB);
+            PutByte(0xBF);
+            break;
+        default:
+            break;
+    }
+}
+
+void TextFileWriter::WriteText(std::u16string_view text) {
+    text = UpToNul(text);
+    if (encoding == EncodingAnsi) {
+        // One conversion for the whole text, so a character is never cut from its neighbours.
+        for (const char b : ConvertToAnsi(text, AnsiCodePage())) {
+            PutByte(static_cast<std::uint8_t>(b));
+        }
+        return;
+    }
+    for (const char16_t c : text) PutChar(c);
+}
+
+void TextFileWriter::PutChar(char16_t c) {
+    const unsigned u = c;
+    switch (encoding) {
+        case EncodingUtf16BE:
+            PutByte(static_cast<std::uint8_t>(u >> 8));
+            PutByte(static_cast<std::uint8_t>(u & 0xFF));
+            return;
+        case EncodingUtf16LE:
+            PutByte(static_cast<std::uint8_t>(u & 0xFF));
+            PutByte(static_cast<std::uint8_t>(u >> 8));
+            return;
+        default:
+            break;
+    }
+    // Each code unit by itself: a surrogate half gets its own three bytes.
+    if (u <= 0x7F) {
+        PutByte(static_cast<std::uint8_t>(u));
+    } else if (u <= 0x7FF) {
+        PutByte(static_cast<std::uint8_t>(0xC0 | (u >> 6)));
+        PutByte(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+    } else {
+        PutByte(static_cast<std::uint8_t>(0xE0 | (u >> 12)));
+        PutByte(static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)));
+        PutByte(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+    }
+}
+
+void TextFileWriter::PutByte(std::uint8_t b) {
+    if (last + 1 >= BufferSize) Flush();
+    ++last;
+    buffer[last] = b;
+}
+
+void TextFileWriter::Flush() {
+    if (last >= 0 && IsOpen() && !file->Write(buffer, static_cast<std::size_t>(last) + 1)) {
+        failed = true;
+    }
+    last = -1;
+}
+
+void TextFileWriter::Close() {
+    if (IsOpen()) Flush();
+    TextWriterBase::Close();
+}
+
+}  // namespace quillon

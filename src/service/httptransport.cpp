@@ -1,0 +1,225 @@
+#include "service/httptransport.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace quillon {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// State of one transfer, shared with curl's callbacks.
+struct Transfer {
+    std::string* body = nullptr;
+    std::size_t maxBodySize = 0;
+    const StopPredicate* isRunning = nullptr;
+    bool tooLarge = false;
+    bool stopped = false;
+    // The idle clock: when a byte last moved, and how many had moved by then.
+    bool active = false;
+    Clock::time_point lastActivity;
+    curl_off_t moved = 0;
+
+    void Touch() {
+        active = true;
+        lastActivity = Clock::now();
+    }
+};
+
+bool StopRequested(const StopPredicate* isRunning) {
+    return isRunning != nullptr && *isRunning && !(*isRunning)();
+}
+
+std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& transfer = *static_cast<Transfer*>(user);
+    const std::size_t n = size * count;
+    if (n > transfer.maxBodySize - transfer.body->size()) {
+        transfer.tooLarge = true;
+        return 0;  // curl ends the transfer with a write error
+    }
+    transfer.body->append(data, n);
+    transfer.Touch();
+    return n;
+}
+
+std::size_t SeeHeader(char*, std::size_t size, std::size_t count, void* user) {
+    static_cast<Transfer*>(user)->Touch();
+    return size * count;
+}
+
+int CheckProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto& transfer = *static_cast<Transfer*>(user);
+    if (downloaded + uploaded != transfer.moved) {
+        transfer.moved = downloaded + uploaded;
+        transfer.Touch();
+    }
+    if (StopRequested(transfer.isRunning))
+        transfer.stopped = true;
+    return transfer.stopped ? 1 : 0;
+}
+
+class CurlTransport final : public HttpTransport {
+public:
+    explicit CurlTransport(const HttpLimits& chosen) : limits(chosen) {}
+
+    ~CurlTransport() override {
+        if (easy != nullptr)
+            curl_easy_cleanup(easy);
+        if (multi != nullptr)
+            curl_multi_cleanup(multi);
+    }
+
+    HttpResponse Post(const HttpRequest& request, const StopPredicate& isRunning) override;
+
+private:
+    bool Prepare();
+
+    HttpLimits limits;
+    // Kept across posts: the multi handle owns the connection cache, so a second post to the
+    // same server reuses the open connection.
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    char errorText[CURL_ERROR_SIZE] = {};
+};
+
+bool CurlTransport::Prepare() {
+    if (easy != nullptr)
+        return true;
+    multi = curl_multi_init();
+    easy = curl_easy_init();
+    if (multi == nullptr || easy == nullptr)
+        return false;
+    // No signals: the transfer runs on a worker thread, and name look-ups must not raise SIGALRM.
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(limits.connectTimeout.count()));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodySize));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CheckProgress);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &SeeHeader);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    return true;
+}
+
+HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate& isRunning) {
+    HttpResponse response;
+    if (!Prepare()) {
+        response.error = HttpError::Transport;
+        response.message = "cannot create an HTTP handle";
+        return response;
+    }
+    if (StopRequested(&isRunning)) {
+        response.error = HttpError::Stopped;
+        return response;
+    }
+
+    curl_slist* headers = nullptr;
+    bool headersOk = true;
+    for (const std::string& header : request.headers) {
+        curl_slist* grown = curl_slist_append(headers, header.c_str());
+        if (grown == nullptr)
+            headersOk = false;
+        headers = grown != nullptr ? grown : headers;
+    }
+    // curl adds these two on its own; the request carries neither.
+    for (const char* removed : {"Expect:", "Accept:"}) {
+        curl_slist* grown = curl_slist_append(headers, removed);
+        if (grown == nullptr)
+            headersOk = false;
+        headers = grown != nullptr ? grown : headers;
+    }
+
+    Transfer transfer;
+    transfer.body = &response.body;
+    transfer.maxBodySize = limits.maxBodySize;
+    transfer.isRunning = &isRunning;
+    errorText[0] = '\0';
+    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, request.userAgent.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.body.size()));
+    // Never a null pointer: with none, curl would read the body from stdin.
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+
+    CURLcode result = CURLE_FAILED_INIT;
+    bool done = false;
+    bool idle = false;
+    if (headersOk && curl_multi_add_handle(multi, easy) == CURLM_OK) {
+        const int pollMs =
+            static_cast<int>(std::max<long long>(1, limits.stopPollInterval.count()));
+        while (!done) {
+            // Asked between waits as well as from curl's progress callback, so a silent peer
+            // cannot hold the caller longer than one poll interval after a stop request.
+            if (StopRequested(&isRunning)) {
+                transfer.stopped = true;
+                break;
+            }
+            int active = 0;
+            if (curl_multi_perform(multi, &active) != CURLM_OK)
+                break;
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+                    result = message->data.result;
+                    done = true;
+                }
+            }
+            if (done || transfer.stopped)
+                break;
+            // The idle clock starts once the connection stands (curl's connect time-out covers
+            // the time before), so a reused connection and a new one are treated alike.
+            if (!transfer.active) {
+                curl_off_t connected = 0;
+                curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &connected);
+                if (connected > 0)
+                    transfer.Touch();
+            } else if (Clock::now() - transfer.lastActivity > limits.idleTimeout) {
+                idle = true;
+                break;
+            }
+            if (curl_multi_poll(multi, nullptr, 0, pollMs, nullptr) != CURLM_OK)
+                break;
+        }
+        curl_multi_remove_handle(multi, easy);
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, nullptr);
+    curl_slist_free_all(headers);
+
+    if (transfer.stopped) {
+        response.error = HttpError::Stopped;
+    } else if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+        response.error = HttpError::TooLarge;
+    } else if (idle) {
+        response.error = HttpError::Transport;
+        response.message =
+            "no data moved for " + std::to_string(limits.idleTimeout.count()) + " ms";
+    } else if (!done || result != CURLE_OK) {
+        response.error = HttpError::Transport;
+        response.message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+    } else {
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response.status);
+    }
+    if (response.error != HttpError::None)
+        response.body.clear();
+    return response;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> MakeCurlTransport(const HttpLimits& limits) {
+    return std::make_unique<CurlTransport>(limits);
+}
+
+}  // namespace quillon

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+namespace quillon {
+
+// The per-user settings, kept under the maker "Brantwell" and the product "Quillon" in the
+// group "Settings". A missing value reads as its default; write failures are not reported.
+class SettingsStore {
+public:
+    SettingsStore();
+
+    QString LastOpenFile();
+    void SetLastOpenFile(const QString& path);
+    QString LastOpenDir();
+    void SetLastOpenDir(const QString& path);
+    // A TextEncoding; 0 when missing or not a number.
+    int Encoding();
+    void SetEncoding(int encoding);
+    // "host" or "host:port" of the lyrics service.
+    QString ServiceHost();
+    void SetServiceHost(const QString& host);
+
+    // Where the values live (a file on platforms without a registry).
+    QString Location() const { return settings.fileName(); }
+
+private:
+    QString Text(const char* name, const QString& fallback);
+    void SetText(const char* name, const QString& value);
+
+    QSettings settings;
+};
+
+}  // namespace quillon

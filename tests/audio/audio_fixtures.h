@@ -1,0 +1,85 @@
+#pragma once
+
+// Helpers shared by the audio and command-line tests: the committed audio files, their expected
+// checksums and a scratch directory per test.
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quillon::fixtures {
+
+inline std::filesystem::path AudioFixture(const std::string& name) {
+    return std::filesystem::path(QUILLON_TEST_DATA_DIR) / "audio" / name;
+}
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One line of audio/expected-checksums.txt: the region start and checksum worked out by the
+// fixture script with md5sum, or start -1 and the name of the expected failure.
+struct ExpectedChecksum {
+    std::string name;
+    std::int64_t start = -1;
+    std::string result;
+};
+
+inline std::vector<ExpectedChecksum> LoadExpectedChecksums() {
+    std::ifstream in(AudioFixture("expected-checksums.txt"));
+    if (!in) throw std::runtime_error("audio/expected-checksums.txt is missing");
+    std::vector<ExpectedChecksum> list;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        ExpectedChecksum e;
+        std::string start;
+        fields >> e.name >> start >> e.result;
+        e.start = start == "-" ? -1 : std::stoll(start);
+        list.push_back(e);
+    }
+    return list;
+}
+
+inline std::string ExpectedChecksumOf(const std::string& name) {
+    for (const auto& e : LoadExpectedChecksums())
+        if (e.name == name) return e.result;
+    throw std::runtime_error("no expected checksum for " + name);
+}
+
+// A fresh directory under the system's temporary folder, removed with its contents.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path; }
+
+    std::filesystem::path Write(const std::string& name, const std::string& bytes) const {
+        const auto file = path / name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
+    }
+
+private:
+    std::filesystem::path path;
+};
+
+}  // namespace quillon::fixtures

@@ -1,0 +1,439 @@
+// The download job against a lyrics service on loopback, with a host that records what the
+// window would be told.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/checksum.h"
+#include "pipeline/job.h"
+#include "pipeline/messages.h"
+#include "pipeline/textwriter.h"
+#include "service/lyricquery.h"
+#include "service/textconv.h"
+
+namespace fs = std::filesystem;
+using namespace quillon;
+
+namespace {
+
+struct Message {
+    int kind;
+    std::u16string text;
+    bool wait;
+};
+
+class RecordingHost final : public JobHost {
+public:
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    int AppendRow() override {
+        rows.emplace_back();
+        return RowCount() - 1;
+    }
+    void SetCell(int row, int column, std::u16string_view text) override {
+        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
+    }
+    std::u16string Cell(int row, int column) override {
+        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
+    }
+    void SetInfoFields(const std::u16string& t, const std::u16string& a,
+                       const std::u16string& b) override {
+        fields = {t, a, b};
+        ++fieldUpdates;
+    }
+    void JobMessage(int kind, const std::u16string& text, bool wait) override {
+        messages.push_back({kind, text, wait});
+    }
+    int EncodingSetting() override {
+        ++encodingReads;
+        return encoding;
+    }
+
+    std::vector<std::array<std::u16string, 3>> rows;
+    std::array<std::u16string, 3> fields;
+    int fieldUpdates = 0;
+    std::vector<Message> messages;
+    int encoding = EncodingUtf8;
+    int encodingReads = 0;
+};
+
+// A short valid MPEG-1 Layer 3 stream; `seed` makes each file's audio, and so its key, unique.
+std::string MakeMp3(int seed) {
+    std::string out;
+    for (int frame = 0; frame < 8; ++frame) {
+        out += std::string("\xFF\xFB\x90\x64", 4);
+        for (int i = 4; i < 417; ++i) out += static_cast<char>((seed * 31 + frame * 7 + i) & 0x7F);
+    }
+    return out;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ChecksumOf(const fs::path& path) {
+    AudioChecksummer job;
+    AudioChecksum sum;
+    EXPECT_EQ(job.Compute(path, sum), ChecksumStatus::Ok) << path;
+    return std::string(sum.data(), 32);
+}
+
+std::string Answer(const std::string& title, const std::string& lyric) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope><soap:Body>"
+           "<GetLyric5Response><GetLyric5Result><strTitle>" +
+           title + "</strTitle><strArtist>Singer</strArtist><strAlbum>Album</strAlbum><strLyric>" +
+           lyric + "</strLyric></GetLyric5Result></GetLyric5Response></soap:Body></soap:Envelope>";
+}
+
+// Answers GetLyric5 by the checksum inside the request; unknown checksums get empty fields.
+// A checksum in `stallFor` holds its answer until Release() is called.
+class FakeService {
+public:
+    FakeService() {
+        server.Post("/alsongwebservice/service1.asmx", [this](const httplib::Request& request,
+                                                              httplib::Response& response) {
+            const auto open = request.body.find("<ns1:strChecksum>");
+            const std::string sum =
+                open == std::string::npos ? "" : request.body.substr(open + 17, 32);
+            {
+                std::unique_lock lock(mutex);
+                ++requests;
+                if (sum == stallFor) {
+                    stalled = true;
+                    changed.notify_all();
+                    changed.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
+                }
+            }
+            const auto it = answers.find(sum);
+            response.set_content(it == answers.end() ? Answer("", "") : it->second,
+                                 "application/soap+xml; charset=utf-8");
+        });
+        port = server.bind_to_any_port("127.0.0.1");
+        thread = std::thread([this] { server.listen_after_bind(); });
+        while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~FakeService() {
+        Release();
+        server.stop();
+        thread.join();
+    }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+    void WaitUntilStalled() {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [this] { return stalled; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    int Requests() {
+        std::lock_guard lock(mutex);
+        return requests;
+    }
+
+    std::map<std::string, std::string> answers;
+    std::string stallFor;
+
+private:
+    httplib::Server server;
+    int port = 0;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stalled = false;
+    bool released = false;
+    int requests = 0;
+};
+
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("quillon-job-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Makes a song the service knows.
+    fs::path Song(const std::string& name, int seed, const std::string& title,
+                  const std::string& lyric) {
+        const fs::path path = dir / name;
+        WriteFile(path, MakeMp3(seed));
+        service.answers[ChecksumOf(path)] = Answer(title, lyric);
+        return path;
+    }
+
+    int Run(DownloadMode mode, const fs::path& path) {
+        state.mode = mode;
+        state.path = path;
+        state.isRunning = 1;
+        const int result = RunDownloadJob(state, host, checksummer, query);
+        state.isRunning = 0;
+        return result;
+    }
+
+    fs::path dir;
+    FakeService service;
+    RecordingHost host;
+    JobState state;
+    AudioChecksummer checksummer;
+    LyricQuery query{service.Host()};
+};
+
+const std::string kLyric =
+    "[00:00.00]Title line&lt;br&gt;[00:05.00]First&lt;br&gt;[00:05.00]Second&lt;br&gt;"
+    "[00:05.00]Third&lt;br&gt;[00:09.50]Last";
+
+TEST(CollectMp3Files, TakesNamesHoldingMp3AnywhereAndSkipsFoldersAndSubfolders) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillon-collect-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "x.mp3");
+    fs::create_directories(dir / "sub");
+    for (const char* name : {"A.MP3", "a.mp3.bak", "notes.txt", "mp3", "song.Mp3"})
+        WriteFile(dir / name, "x");
+    WriteFile(dir / "sub" / "inner.mp3", "x");
+
+    std::set<std::string> names;
+    for (const auto& path : CollectMp3Files(dir)) names.insert(path.native());
+    const std::string base = dir.native() + "/";
+    EXPECT_EQ(names,
+              (std::set<std::string>{base + "A.MP3", base + "a.mp3.bak", base + "song.Mp3"}));
+
+    // A folder named with its separator gets a second one, and its files are named with it.
+    names.clear();
+    for (const auto& path : CollectMp3Files(dir.native() + "/")) names.insert(path.native());
+    EXPECT_TRUE(names.count(base + "/A.MP3")) << *names.begin();
+
+    EXPECT_TRUE(CollectMp3Files(dir / "missing").empty());
+    fs::remove_all(dir);
+}
+
+TEST(CheckJobPath, RefusesWithTheTipOfTheMode) {
+    const fs::path file =
+        fs::temp_directory_path() / ("quillon-check-" + std::to_string(::getpid()));
+    WriteFile(file, "x");
+    const fs::path folder = fs::temp_directory_path();
+    EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, ""), text::ChooseFile);
+    EXPECT_EQ(CheckJobPath(DownloadMode::Folder, ""), text::ChooseFolder);
+    EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, folder), text::InvalidFile);
+    EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, file.native() + ".none"), text::InvalidFile);
+    EXPECT_EQ(CheckJobPath(DownloadMode::Folder, file), text::InvalidFolder);
+    EXPECT_TRUE(CheckJobPath(DownloadMode::SingleFile, file).empty());
+    EXPECT_TRUE(CheckJobPath(DownloadMode::Folder, folder).empty());
+    fs::remove(file);
+}
+
+TEST(DisplayName, IsBaseNameAndExtension) {
+    EXPECT_EQ(DisplayName("/music/song.mp3"), u"song.mp3");
+    EXPECT_EQ(DisplayName("/music/a.mp3.bak"), u"a.mp3.bak");
+    EXPECT_EQ(DisplayName("/music/노래 한 곡.mp3"), u"노래 한 곡.mp3");
+}
+
+TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {
+    Song("one.mp3", 1, "첫 노래", kLyric);
+    WriteFile(dir / "broken.mp3", "this is no audio at all");
+    Song("two.mp3", 2, "Second", "[00:01.00]Only");
+
+    EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
+
+    std::map<std::u16string, std::vector<int>> kindsByFile;
+    for (const auto& m : host.messages) {
+        const auto open = m.text.rfind(u'(');
+        if (open != std::u16string::npos) kindsByFile[m.text.substr(open)].push_back(m.kind);
+    }
+    EXPECT_EQ(kindsByFile[u"(one.mp3)"], (std::vector<int>{LogIconStart, LogIconSaved}));
+    EXPECT_EQ(kindsByFile[u"(two.mp3)"], (std::vector<int>{LogIconStart, LogIconSaved}));
+    EXPECT_EQ(kindsByFile[u"(broken.mp3)"], (std::vector<int>{LogIconError}));
+
+    int infoRows = 0;
+    for (std::size_t i = 0; i < host.messages.size(); ++i) {
+        const auto& m = host.messages[i];
+        if (m.text == u"파일 채크썸 취득 실패 (broken.mp3)") {
+            EXPECT_FALSE(m.wait);
+        }
+        if (m.kind == LogIconInfo) {
+            ++infoRows;
+            EXPECT_TRUE(m.wait);
+            ASSERT_LT(i + 1, host.messages.size());
+            EXPECT_EQ(host.messages[i + 1].kind, LogIconSaved);  // the title row comes first
+        }
+        if (m.kind == LogIconStart) {
+            EXPECT_TRUE(m.text.starts_with(u"가사 정보 취득 개시 (")) << WideToUtf8(m.text);
+        }
+    }
+    EXPECT_EQ(infoRows, 2);
+    bool sawFirst = false;
+    for (const auto& m : host.messages)
+        sawFirst |= m.text == u"제목: 첫 노래, 가수: Singer, 앨범: Album";
+    EXPECT_TRUE(sawFirst);
+
+    EXPECT_EQ(ReadFile(dir / "one.lrc"),
+              "\xEF\xBB\xBF[ar:Singer]\r\n[ti:\xEC\xB2\xAB \xEB\x85\xB8\xEB\x9E\x98]\r\n"
+              "[al:Album]\r\n[00:00.00]Title line\r\n[00:05.00]First / Second / Third\r\n"
+              "[00:09.50]Last\r\n");
+    EXPECT_EQ(ReadFile(dir / "two.lrc"),
+              "\xEF\xBB\xBF[ar:Singer]\r\n[ti:Second]\r\n[al:Album]\r\n[00:01.00]Only\r\n");
+    EXPECT_FALSE(fs::exists(dir / "broken.lrc"));
+    EXPECT_EQ(host.encodingReads, 2);  // read anew before each LRC file
+    EXPECT_TRUE(state.lrcBody.empty());
+    EXPECT_EQ(host.rows.size(), 4u);  // the hidden view keeps the rows of every file
+}
+
+TEST_F(JobTest, FolderWithoutSongsEndsQuietlyWithSuccess) {
+    WriteFile(dir / "readme.txt", "x");
+    EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(JobTest, ServiceWithoutTheSongIsAServerFailureAndTheRunGoesOn) {
+    WriteFile(dir / "unknown.mp3", MakeMp3(9));
+    Song("known.mp3", 3, "Known", "[00:01.00]x");
+    EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
+    bool failed = false;
+    for (const auto& m : host.messages)
+        failed |= m.kind == LogIconError && m.text == u"서버에서 가사 정보 취득 실패 (unknown.mp3)";
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(fs::exists(dir / "known.lrc"));
+    EXPECT_FALSE(fs::exists(dir / "unknown.lrc"));
+}
+
+TEST_F(JobTest, LyricWithoutRowsWritesNoFileAndSaysNothingMore) {
+    Song("empty.mp3", 4, "Empty", "no time tags here");
+    EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].kind, LogIconStart);
+    EXPECT_FALSE(fs::exists(dir / "empty.lrc"));
+}
+
+TEST_F(JobTest, LrcThatCannotBeWrittenIsLoggedAfterTheTitleRow) {
+    Song("song.mp3", 5, "T", "[00:01.00]x");
+    fs::create_directories(dir / "song.lrc");  // the name is taken by a folder
+    EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
+    ASSERT_EQ(host.messages.size(), 3u);
+    EXPECT_EQ(host.messages[1].kind, LogIconInfo);
+    EXPECT_EQ(host.messages[2].kind, LogIconError);
+    EXPECT_EQ(host.messages[2].text, u"가사 파일 저장 실패 (song.mp3)");
+    EXPECT_TRUE(fs::is_directory(dir / "song.lrc"));
+}
+
+TEST_F(JobTest, StopDuringAQueryEndsTheRunWithoutFilesForTheSongInHand) {
+    // Three songs; whichever the system lists first stalls at the service until stopped.
+    std::vector<fs::path> songs = {Song("a.mp3", 6, "A", "[00:01.00]a"),
+                                   Song("b.mp3", 7, "B", "[00:01.00]b"),
+                                   Song("c.mp3", 8, "C", "[00:01.00]c")};
+    const fs::path first = CollectMp3Files(dir).front();
+    service.stallFor = ChecksumOf(first);
+
+    std::thread stopper([&] {
+        service.WaitUntilStalled();
+        state.isRunning = 0;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    state.mode = DownloadMode::Folder;
+    state.path = dir;
+    state.isRunning = 1;
+    const int result = RunDownloadJob(state, host, checksummer, query);
+    const auto took = std::chrono::steady_clock::now() - started;
+    stopper.join();
+    service.Release();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(service.Requests(), 1);  // no later file was processed
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0].kind, LogIconStart);
+    EXPECT_EQ(host.messages[1].kind, LogIconError);  // the broken-off query logs its failure
+    for (const auto& song : songs)
+        EXPECT_FALSE(fs::exists(fs::path(song).replace_extension(".lrc")));
+    EXPECT_TRUE(host.rows.empty());
+}
+
+TEST_F(JobTest, StopBeforeTheFirstFileDoesNothing) {
+    Song("a.mp3", 10, "A", "[00:01.00]a");
+    state.mode = DownloadMode::Folder;
+    state.path = dir;
+    state.isRunning = 0;
+    EXPECT_EQ(RunDownloadJob(state, host, checksummer, query), 0);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(service.Requests(), 0);
+}
+
+TEST_F(JobTest, SingleFileShowsTheAnswerAndLaysItOutAgainWithoutAQuery) {
+    const fs::path song = Song("one.mp3", 11, "제목", kLyric);
+    EXPECT_EQ(Run(DownloadMode::SingleFile, song), 1);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.fields, (std::array<std::u16string, 3>{u"제목", u"Singer", u"Album"}));
+    EXPECT_EQ(state.heldInfo.title, u"제목");
+    ASSERT_EQ(host.rows.size(), 3u);
+    EXPECT_EQ(host.rows[1][2], u"First / Second / Third");
+    EXPECT_EQ(state.lrcBody,
+              u"[00:00.00]Title line\r\n[00:05.00]First / Second / Third\r\n"
+              u"[00:09.50]Last\r\n");
+    EXPECT_FALSE(fs::exists(dir / "one.lrc"));  // one file: nothing is written
+    EXPECT_EQ(service.Requests(), 1);
+
+    // The window clears the view and the body before the next run; the answer is held.
+    host.rows.clear();
+    state.lrcBody.clear();
+    state.includeLine[1] = 0;
+    EXPECT_EQ(Run(DownloadMode::SingleFile, song), 1);
+    EXPECT_EQ(service.Requests(), 1);
+    EXPECT_EQ(host.fieldUpdates, 1);
+    ASSERT_EQ(host.rows.size(), 3u);
+    EXPECT_EQ(host.rows[1][2], u"First / Third");
+}
+
+TEST_F(JobTest, SingleFileFailuresAreTipsAtTheDownloadButton) {
+    WriteFile(dir / "text.mp3", "not audio");
+    EXPECT_EQ(Run(DownloadMode::SingleFile, dir / "text.mp3"), 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].kind, DownloadButtonId);
+    EXPECT_EQ(host.messages[0].text, text::ChecksumFailedTip);
+
+    host.messages.clear();
+    WriteFile(dir / "unknown.mp3", MakeMp3(12));
+    EXPECT_EQ(Run(DownloadMode::SingleFile, dir / "unknown.mp3"), 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, text::ServerFailedTip);
+    EXPECT_TRUE(state.heldInfo.lyric.empty());
+}
+
+TEST_F(JobTest, SingleFileLyricWithoutRowsStillSucceeds) {
+    const fs::path song = Song("plain.mp3", 13, "Plain", "just words");
+    EXPECT_EQ(Run(DownloadMode::SingleFile, song), 1);
+    EXPECT_TRUE(host.rows.empty());
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(JobTest, UnreachableServiceIsAServerFailure) {
+    const fs::path song = Song("one.mp3", 14, "x", "[00:01.00]x");
+    LyricQuery nowhere("127.0.0.1:1");
+    state.mode = DownloadMode::SingleFile;
+    state.path = song;
+    state.isRunning = 1;
+    EXPECT_EQ(RunDownloadJob(state, host, checksummer, nowhere), 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, text::ServerFailedTip);
+}
+
+}  // namespace

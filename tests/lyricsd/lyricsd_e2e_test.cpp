@@ -1,0 +1,267 @@
+// quillon-lyricsd run as a user runs it: a catalogue folder, the binary, and LyricQuery asking
+// it over loopback.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue_folder.h"
+#include "service/lyricquery.h"
+
+extern char** environ;
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CatalogueFolder;
+
+// The service binary with its stdout on a pipe and its stderr in a file.
+class Lyricsd {
+public:
+    explicit Lyricsd(const std::vector<std::string>& args, const std::filesystem::path& logFile)
+        : log(logFile) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0)
+            throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> argv = {QUILLON_LYRICSD_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> raw;
+        for (std::string& arg : argv)
+            raw.push_back(arg.data());
+        raw.push_back(nullptr);
+        const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeFds[1]);
+        output = pipeFds[0];
+        if (spawned != 0)
+            throw std::runtime_error("cannot start quillon-lyricsd");
+    }
+
+    ~Lyricsd() {
+        if (pid > 0 && !exitStatus) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(output);
+    }
+
+    // The next stdout line, or nothing if none comes within `limit`.
+    std::optional<std::string> ReadLine(std::chrono::milliseconds limit = 5s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            if (const std::size_t end = pending.find('\n'); end != std::string::npos) {
+                std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            pollfd p{output, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return std::nullopt;
+            char buffer[256];
+            const ssize_t n = read(output, buffer, sizeof buffer);
+            if (n <= 0)
+                return std::nullopt;
+            pending.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    // The exit code once the process has ended, or nothing if it is still running at `limit`.
+    std::optional<int> Wait(std::chrono::milliseconds limit = 5s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!exitStatus) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            if (std::chrono::steady_clock::now() > until)
+                return std::nullopt;
+            std::this_thread::sleep_for(5ms);
+        }
+        return exitStatus;
+    }
+
+    void Signal(int number) const { kill(pid, number); }
+
+    std::string Log() const {
+        std::ifstream in(log);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    std::string pending;
+
+private:
+    std::filesystem::path log;
+    pid_t pid = -1;
+    int output = -1;
+    std::optional<int> exitStatus;
+};
+
+// A bare HTTP/1.1 exchange that closes the connection: the status code and the body.
+std::pair<int, std::string> Post(int port, std::string_view path, std::string_view body) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return {-1, ""};
+    }
+    std::string request = "POST " + std::string(path) +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                          "Content-Type: application/soap+xml\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n";
+    request.append(body);
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    if (answer.size() < 12)
+        return {-1, answer};
+    const std::size_t bodyStart = answer.find("\r\n\r\n");
+    return {std::stoi(answer.substr(9, 3)),
+            bodyStart == std::string::npos ? "" : answer.substr(bodyStart + 4)};
+}
+
+class LyricsdTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Loopback only, whatever proxy the environment names.
+        setenv("no_proxy", "*", 1);
+        song = folder.AddAudio("mpeg1-layer3-cbr128.mp3", "Artist/Album/01 봄날.mp3");
+        folder.AddFile("Artist/Album/01 봄날.lrc",
+                       "\xEF\xBB\xBF[ti:봄날 & Spring]\r\n[ar:방탄소년단]\r\n[al:<Album>]\r\n"
+                       "[00:01.00]보고 싶다\r\n[00:01.00]I miss you\r\n[00:05.50]a < b & c\r\n");
+        other = folder.AddAudio("mpeg1-layer3-vbr.mp3", "no-lyric.mp3");
+    }
+
+    // Starts the service and returns the port from its first line.
+    int Start() {
+        service.emplace(std::vector<std::string>{"--catalog", folder.Root().string()},
+                        folder.Root() / "lyricsd.log");
+        const auto line = service->ReadLine();
+        if (!line || !line->starts_with("listening on 127.0.0.1:")) {
+            ADD_FAILURE() << "first line: " << line.value_or("(none)");
+            return -1;
+        }
+        return std::stoi(line->substr(std::string("listening on 127.0.0.1:").size()));
+    }
+
+    CatalogueFolder folder;
+    std::filesystem::path song;
+    std::filesystem::path other;
+    std::optional<Lyricsd> service;
+};
+
+TEST_F(LyricsdTest, ServesTheCatalogueToTheClient) {
+    const int port = Start();
+    ASSERT_GT(port, 0);
+    {
+        // Closed before the stop below, so the service has no idle connection to wait for.
+        LyricQuery query("127.0.0.1:" + std::to_string(port));
+        LyricInfo info;
+        ASSERT_TRUE(
+            query.Execute(LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(song)), info));
+        EXPECT_EQ(info.title, u"봄날 &amp; Spring");
+        EXPECT_EQ(info.artist, u"방탄소년단");
+        EXPECT_EQ(info.album, u"&lt;Album&gt;");
+        EXPECT_EQ(info.lyric,
+                  u"[00:01.00]보고 싶다\n[00:01.00]I miss you\n[00:05.50]a &lt; b &amp; c");
+
+        LyricInfo unknown;
+        ASSERT_TRUE(
+            query.Execute(LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(other)), unknown));
+        EXPECT_TRUE(unknown.title.empty());
+        EXPECT_TRUE(unknown.lyric.empty());
+
+        // Not a GetLyric5 envelope: a fault with status 500, and false for the client.
+        LyricInfo refused;
+        EXPECT_FALSE(query.Execute("<hello/>", refused));
+    }
+    const auto [status, body] = Post(port, "/alsongwebservice/service1.asmx", "<hello/>");
+    EXPECT_EQ(status, 500);
+    EXPECT_NE(body.find("<soap:Fault>"), std::string::npos);
+
+    EXPECT_EQ(Post(port, "/alsongwebservice/service1.asmx", std::string(65 * 1024, ' ')).first,
+              413);
+    EXPECT_EQ(Post(port, "/other", "").first, 404);
+
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(), 0);
+    const std::string log = service->Log();
+    EXPECT_NE(log.find("indexed 1 songs"), std::string::npos) << log;
+    EXPECT_NE(log.find(" 200 "), std::string::npos) << log;
+    EXPECT_NE(log.find("found"), std::string::npos) << log;
+    EXPECT_NE(log.find("unknown"), std::string::npos) << log;
+    EXPECT_NE(log.find(" 500 "), std::string::npos) << log;
+    EXPECT_NE(log.find(" 413 "), std::string::npos) << log;
+    EXPECT_NE(log.find("stopped by SIGTERM"), std::string::npos) << log;
+}
+
+TEST_F(LyricsdTest, InterruptStopsItCleanlyEvenWithAClientConnected) {
+    const int port = Start();
+    ASSERT_GT(port, 0);
+    LyricQuery query("127.0.0.1:" + std::to_string(port));
+    LyricInfo info;
+    ASSERT_TRUE(query.Execute(LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(song)), info));
+    service->Signal(SIGINT);
+    EXPECT_EQ(service->Wait(), 0);  // within the 2-second keep-alive of the open connection
+}
+
+TEST_F(LyricsdTest, CommandLineMistakesAndHelp) {
+    service.emplace(std::vector<std::string>{"--help"}, folder.Root() / "help.log");
+    const auto usage = service->ReadLine();
+    ASSERT_TRUE(usage);
+    EXPECT_TRUE(usage->starts_with("Usage: quillon-lyricsd --catalog DIR")) << *usage;
+    EXPECT_EQ(service->Wait(), 0);
+
+    service.emplace(std::vector<std::string>{"--catalog"}, folder.Root() / "usage.log");
+    EXPECT_EQ(service->Wait(), 2);
+    EXPECT_NE(service->Log().find("--catalog needs a value"), std::string::npos);
+
+    service.emplace(std::vector<std::string>{"--catalog", (folder.Root() / "missing").string()},
+                    folder.Root() / "missing.log");
+    EXPECT_EQ(service->Wait(), 1);
+}
+
+TEST_F(LyricsdTest, AddressInUseIsAnError) {
+    const int port = Start();
+    ASSERT_GT(port, 0);
+    Lyricsd second(
+        {"--catalog", folder.Root().string(), "--listen", "127.0.0.1:" + std::to_string(port)},
+        folder.Root() / "second.log");
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Log().find("cannot listen on 127.0.0.1:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon

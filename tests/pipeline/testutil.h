@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pipeline/lyricview.h"
+
+namespace quillon::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(path, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path; }
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+private:
+    std::filesystem::path path;
+};
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// A lyric view that keeps its rows in memory.
+class RecordingView : public LyricView {
+public:
+    RecordingView() = default;
+    explicit RecordingView(std::vector<std::array<std::u16string, 3>> content)
+        : rows(std::move(content)) {}
+
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    int AppendRow() override {
+        rows.emplace_back();
+        return RowCount() - 1;
+    }
+    void SetCell(int row, int column, std::u16string_view text) override {
+        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
+    }
+    std::u16string Cell(int row, int column) override {
+        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
+    }
+
+    std::vector<std::array<std::u16string, 3>> rows;
+};
+
+}  // namespace quillon::testing

@@ -1,0 +1,371 @@
+// LyricQuery::Execute over real HTTP on loopback, against a peer that answers byte for byte.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "scripted_server.h"
+#include "service/httptransport.h"
+#include "service/lyricquery.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HttpAnswer;
+using testing::PeerConnection;
+using testing::ReceivedRequest;
+using testing::ScriptedServer;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* Checksum = "0123456789abcdef0123456789abcdef";
+
+std::string Answer(std::string_view fields) {
+    return std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope><soap:Body>") +
+           std::string(fields) + "</soap:Body></soap:Envelope>";
+}
+
+// A sentinel that shows whether Execute touched the caller's fields.
+LyricInfo Sentinel() {
+    return {u"title?", u"artist?", u"album?", u"lyric?"};
+}
+
+// Proxies are taken from the environment; these tests talk to loopback only.
+class ExecuteTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : ProxyVariables) {
+            const char* value = std::getenv(name);
+            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved) {
+            if (value)
+                setenv(name, value->c_str(), 1);
+            else
+                unsetenv(name);
+        }
+    }
+
+    static constexpr const char* ProxyVariables[] = {"http_proxy", "HTTP_PROXY", "all_proxy",
+                                                     "ALL_PROXY",  "no_proxy",   "NO_PROXY"};
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+};
+
+TEST_F(ExecuteTest, SendsExactlyTheDescribedRequest) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(HttpAnswer(200, Answer("<strTitle>T</strTitle>")));
+        return true;
+    });
+    LyricQuery query(server.Host());
+    LyricInfo info;
+    ASSERT_TRUE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    EXPECT_EQ(info.title, u"T");
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const ReceivedRequest& request = requests[0];
+    EXPECT_EQ(request.requestLine, "POST /alsongwebservice/service1.asmx HTTP/1.1");
+    const std::vector<std::pair<std::string, std::string>> expectedHeaders = {
+        {"Host", server.Host()},
+        {"User-Agent", "gSOAP/2.7"},
+        {"Content-Type", "application/soap+xml; charset=utf-8"},
+        {"Content-Length", "695"},
+    };
+    EXPECT_EQ(request.headers, expectedHeaders);
+    std::ifstream golden(
+        std::filesystem::path(QUILLON_TEST_DATA_DIR) / "service/getlyric5-request.xml",
+        std::ios::binary);
+    EXPECT_EQ(request.body, std::string(std::istreambuf_iterator<char>(golden), {}));
+}
+
+TEST_F(ExecuteTest, SendsTheRequestOnlyUpToItsFirstZeroByte) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(HttpAnswer(200, ""));
+        return true;
+    });
+    LyricQuery query(server.Host());
+    LyricInfo info;
+    ASSERT_TRUE(query.Execute(std::string_view("abc\0def", 7), info));
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].body, "abc");
+}
+
+struct AnswerCase {
+    const char* name;
+    std::string rawAnswer;  // everything the peer sends before it closes the connection
+    bool result;
+    LyricInfo expected;
+};
+
+std::string ChunkedAnswer(std::string_view body, bool complete) {
+    std::string out =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml\r\n"
+        "Transfer-Encoding: chunked\r\n\r\n";
+    for (std::size_t at = 0; at < body.size(); at += 7) {
+        const std::string_view chunk = body.substr(at, 7);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+        out.append(size).append(chunk).append("\r\n");
+    }
+    if (complete)
+        out.append("0\r\n\r\n");
+    return out;
+}
+
+const AnswerCase AnswerCases[] = {
+    {"TwoLinesJoinedByEscapedBreak",
+     HttpAnswer(200, Answer("<strLyric>[00:01.00]one&lt;br&gt;[00:02.00]two</strLyric>")),
+     true,
+     {u"title?", u"artist?", u"album?", u"[00:01.00]one\n[00:02.00]two"}},
+    {"EscapedAmpersandStays",
+     HttpAnswer(200, Answer("<strTitle>Tom &amp; Jerry</strTitle>")),
+     true,
+     {u"Tom &amp; Jerry", u"artist?", u"album?", u"lyric?"}},
+    {"KoreanUtf8ArrivesIntact",
+     HttpAnswer(200, Answer("<strTitle>봄날</strTitle><strArtist>방탄소년단</strArtist>"
+                            "<strAlbum>You Never Walk Alone</strAlbum>"
+                            "<strLyric>[00:10.00]보고 싶다</strLyric>")),
+     true,
+     {u"봄날", u"방탄소년단", u"You Never Walk Alone", u"[00:10.00]보고 싶다"}},
+    {"Status500WithFaultFails",
+     HttpAnswer(500, Answer("<soap:Fault><strTitle>F</strTitle></soap:Fault>")), false, Sentinel()},
+    {"Status404Fails", HttpAnswer(404, "<strTitle>F</strTitle>", "text/plain"), false, Sentinel()},
+    {"RedirectIsNotFollowed",
+     "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n", false,
+     Sentinel()},
+    {"EmptyBodyKeepsEveryField", HttpAnswer(200, ""), true, Sentinel()},
+    {"OpeningTagWithoutClosingTagEmptiesTheField",
+     HttpAnswer(200, Answer("<strTitle>never closed")),
+     true,
+     {u"", u"artist?", u"album?", u"lyric?"}},
+    {"ZeroByteEndsTheAnswer",
+     HttpAnswer(200, std::string("<strArtist>A</strArtist>\0<strTitle>T</strTitle>", 47)),
+     true,
+     {u"title?", u"A", u"album?", u"lyric?"}},
+    {"ChunkedAnswer",
+     ChunkedAnswer(Answer("<strAlbum>Chunky</strAlbum>"), true),
+     true,
+     {u"title?", u"artist?", u"Chunky", u"lyric?"}},
+    {"CloseDelimitedAnswer",
+     "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + Answer("<strAlbum>Closed</strAlbum>"),
+     true,
+     {u"title?", u"artist?", u"Closed", u"lyric?"}},
+    {"ConnectionDroppedMidBody",
+     "HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + Answer("<strTitle>T</strTitle>"), false,
+     Sentinel()},
+    {"ChunkedAnswerWithoutLastChunk", ChunkedAnswer(Answer("<strTitle>T</strTitle>"), false), false,
+     Sentinel()},
+    {"NoStatusLine", "<strTitle>T</strTitle>", false, Sentinel()},
+    {"ConnectionClosedBeforeAnswer", "", false, Sentinel()},
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ExecuteAnswerTest : public ExecuteTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(ExecuteAnswerTest, ResultAndFields) {
+    const AnswerCase& c = GetParam();
+    ScriptedServer server([&c](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(c.rawAnswer);
+        return false;
+    });
+    LyricQuery query(server.Host());
+    LyricInfo info = Sentinel();
+    EXPECT_EQ(query.Execute(LyricQuery::BuildRequest(Checksum), info), c.result);
+    EXPECT_EQ(info.title, c.expected.title);
+    EXPECT_EQ(info.artist, c.expected.artist);
+    EXPECT_EQ(info.album, c.expected.album);
+    EXPECT_EQ(info.lyric, c.expected.lyric);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ExecuteAnswerTest, ::testing::ValuesIn(AnswerCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(ExecuteTest, ConnectionRefusedFails) {
+    int port = 0;
+    {
+        ScriptedServer closed([](const ReceivedRequest&, PeerConnection&) { return false; });
+        port = closed.Port();
+    }
+    LyricQuery query("127.0.0.1:" + std::to_string(port));
+    LyricInfo info = Sentinel();
+    const auto start = Clock::now();
+    EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(info.title, u"title?");
+}
+
+TEST_F(ExecuteTest, HostThatWouldChangeTheUrlIsRefused) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(HttpAnswer(200, ""));
+        return true;
+    });
+    LyricInfo info;
+    for (const std::string& host :
+         {server.Host() + "/x?", "user@" + server.Host(), std::string()}) {
+        LyricQuery query(host);
+        EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info)) << host;
+    }
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(ExecuteTest, ReusesTheConnectionFromCallToCall) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(HttpAnswer(200, Answer("<strTitle>T</strTitle>")));
+        return true;
+    });
+    LyricQuery query(server.Host());
+    for (int i = 0; i < 3; ++i) {
+        LyricInfo info;
+        ASSERT_TRUE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].connection, 1);
+}
+
+TEST_F(ExecuteTest, GoesThroughTheProxyFromTheEnvironment) {
+    ScriptedServer proxy([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(HttpAnswer(200, Answer("<strTitle>via proxy</strTitle>")));
+        return true;
+    });
+    setenv("http_proxy", ("http://" + proxy.Host()).c_str(), 1);
+    LyricQuery query("lyrics.quillon.invalid:8080");
+    LyricInfo info;
+    ASSERT_TRUE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    EXPECT_EQ(info.title, u"via proxy");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests()[0].requestLine,
+              "POST http://lyrics.quillon.invalid:8080/alsongwebservice/service1.asmx HTTP/1.1");
+}
+
+// Runs Execute while another thread turns isRunning false after `delay`; returns how long
+// Execute took after the flag dropped.
+Clock::duration TimeToStop(LyricQuery& query, std::chrono::milliseconds delay, bool& result) {
+    std::atomic<bool> running{true};
+    std::atomic<Clock::time_point::rep> droppedAt{0};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(delay);
+        droppedAt = Clock::now().time_since_epoch().count();
+        running = false;
+    });
+    LyricInfo info = Sentinel();
+    result =
+        query.Execute(LyricQuery::BuildRequest(Checksum), info, [&] { return running.load(); });
+    const auto end = Clock::now();
+    stopper.join();
+    EXPECT_EQ(info.title, u"title?");
+    return end - Clock::time_point(Clock::duration(droppedAt.load()));
+}
+
+TEST_F(ExecuteTest, StopsWithin100MsWhileThePeerIsSilent) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Wait(10s);
+        return false;
+    });
+    LyricQuery query(server.Host());
+    bool result = true;
+    EXPECT_LT(TimeToStop(query, 300ms, result), 100ms);
+    EXPECT_FALSE(result);
+}
+
+TEST_F(ExecuteTest, StopsWithin100MsWhileTheBodyTrickles) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<strTitle>");
+        while (!peer.Stopping() && peer.Send("x"))
+            peer.Wait(30ms);
+        return false;
+    });
+    LyricQuery query(server.Host());
+    bool result = true;
+    EXPECT_LT(TimeToStop(query, 300ms, result), 100ms);
+    EXPECT_FALSE(result);
+}
+
+TEST_F(ExecuteTest, StoppedBeforeTheStartSendsNothing) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send(HttpAnswer(200, ""));
+        return true;
+    });
+    LyricQuery query(server.Host());
+    LyricInfo info;
+    EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info, [] { return false; }));
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(ExecuteTest, FailsWhenNoByteArrivesForTheIdleTimeOut) {
+    ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n<strTitle>");
+        peer.Wait(10s);
+        return false;
+    });
+    HttpLimits limits;
+    limits.idleTimeout = 300ms;
+    LyricQuery query(server.Host(), MakeCurlTransport(limits));
+    LyricInfo info = Sentinel();
+    const auto start = Clock::now();
+    EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    EXPECT_GE(Clock::now() - start, 300ms);
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(info.title, u"title?");
+}
+
+constexpr std::size_t MaxAnswer = std::size_t{32} << 20;
+
+TEST_F(ExecuteTest, AnswerOver32MiBFails) {
+    // Announced by its length: refused before the body is read.
+    ScriptedServer announced([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(MaxAnswer + 1) +
+                  "\r\n\r\n<strTitle>");
+        return false;
+    });
+    LyricInfo info = Sentinel();
+    EXPECT_FALSE(LyricQuery(announced.Host()).Execute(LyricQuery::BuildRequest(Checksum), info));
+
+    // Streamed without a length: cut off once it passes the limit.
+    ScriptedServer streamed([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n<strTitle>x</strTitle>");
+        const std::string block(1 << 20, 'x');
+        for (std::size_t sent = 0; sent <= MaxAnswer && !peer.Stopping(); sent += block.size())
+            if (!peer.Send(block))
+                break;
+        return false;
+    });
+    EXPECT_FALSE(LyricQuery(streamed.Host()).Execute(LyricQuery::BuildRequest(Checksum), info));
+    EXPECT_EQ(info.title, u"title?");
+}
+
+TEST_F(ExecuteTest, BodyLimitIsInclusive) {
+    HttpLimits limits;
+    limits.maxBodySize = 64;
+    const std::string exact = "<strTitle>T</strTitle>" + std::string(64 - 22, ' ');
+    for (const bool chunked : {false, true}) {
+        for (const std::size_t extra : {0, 1}) {
+            const std::string body = exact + std::string(extra, ' ');
+            ScriptedServer server([&](const ReceivedRequest&, PeerConnection& peer) {
+                peer.Send(chunked ? ChunkedAnswer(body, true) : HttpAnswer(200, body));
+                return false;
+            });
+            LyricQuery query(server.Host(), MakeCurlTransport(limits));
+            LyricInfo info;
+            EXPECT_EQ(query.Execute(LyricQuery::BuildRequest(Checksum), info), extra == 0)
+                << "chunked " << chunked << ", " << body.size() << " bytes";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quillon

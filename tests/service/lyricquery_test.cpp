@@ -1,0 +1,108 @@
+#include "service/lyricquery.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+namespace quillon {
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(BuildRequest, MatchesTheHandWrittenEnvelope) {
+    const std::string golden =
+        ReadFile(std::filesystem::path(QUILLON_TEST_DATA_DIR) / "service/getlyric5-request.xml");
+    ASSERT_EQ(golden.size(), 695u);
+    const std::string body = LyricQuery::BuildRequest("0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(body, golden);
+    EXPECT_EQ(body.find('\n'), 38u);
+    EXPECT_EQ(body.find('\n', 39), std::string::npos);
+}
+
+TEST(BuildRequest, NeverOutgrowsTheRequestBuffer) {
+    const std::string body = LyricQuery::BuildRequest(std::string(2000, 'a'));
+    EXPECT_EQ(body.size(), RequestBufferSize - 1);
+}
+
+LyricInfo Extract(std::u16string_view answer, LyricInfo info = {}) {
+    ExtractLyricInfo(answer, info);
+    return info;
+}
+
+TEST(ExtractLyricInfo, CutsFieldsByTheirLiteralTags) {
+    const LyricInfo info = Extract(
+        u"<r><strTitle>T</strTitle><strArtist>가수</strArtist><strAlbum>A</strAlbum>"
+        u"<strLyric>[00:01.00]one&lt;br&gt;[00:02.00]two</strLyric></r>");
+    EXPECT_EQ(info.title, u"T");
+    EXPECT_EQ(info.artist, u"가수");
+    EXPECT_EQ(info.album, u"A");
+    EXPECT_EQ(info.lyric, u"[00:01.00]one\n[00:02.00]two");
+}
+
+TEST(ExtractLyricInfo, DecodesNoEntityButTheLyricBreak) {
+    const LyricInfo info = Extract(
+        u"<strTitle>Tom &amp; Jerry&lt;br&gt;</strTitle>"
+        u"<strLyric>&lt;br&gt;&lt;br&gt;a &lt; b&amp;lt;br&amp;gt;&lt;br&gt</strLyric>");
+    EXPECT_EQ(info.title, u"Tom &amp; Jerry&lt;br&gt;");
+    EXPECT_EQ(info.lyric, u"\n\na &lt; b&amp;lt;br&amp;gt;&lt;br&gt");
+}
+
+TEST(ExtractLyricInfo, MissingOrMisplacedClosingTagEmptiesTheField) {
+    LyricInfo before;
+    before.title = u"old";
+    before.album = u"old";
+    const LyricInfo info = Extract(u"<strTitle>no end</strAlbum>x<strAlbum>late", before);
+    EXPECT_EQ(info.title, u"");
+    EXPECT_EQ(info.album, u"");  // its closing tag lies before the opening tag
+}
+
+TEST(ExtractLyricInfo, FieldWithoutOpeningTagKeepsItsValue) {
+    LyricInfo before{u"t", u"a", u"b", u"[00:01.00]x&lt;br&gt;y"};
+    const LyricInfo info = Extract(u"<strArtist>new</strArtist><strTitle/><StrAlbum>", before);
+    EXPECT_EQ(info.title, u"t");
+    EXPECT_EQ(info.artist, u"new");
+    EXPECT_EQ(info.album, u"b");
+    EXPECT_EQ(info.lyric, u"[00:01.00]x&lt;br&gt;y");  // kept as it was, not rewritten
+}
+
+TEST(ExtractLyricInfo, UsesTheFirstOccurrenceOfEachTag) {
+    const LyricInfo info = Extract(u"<strTitle>a</strTitle><strTitle>b</strTitle>");
+    EXPECT_EQ(info.title, u"a");
+}
+
+class ServiceHostEnvironment : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* value = std::getenv("QUILLON_SERVICE_HOST"))
+            saved = value;
+    }
+    void TearDown() override {
+        if (saved)
+            setenv("QUILLON_SERVICE_HOST", saved->c_str(), 1);
+        else
+            unsetenv("QUILLON_SERVICE_HOST");
+    }
+    std::optional<std::string> saved;
+};
+
+TEST_F(ServiceHostEnvironment, CommandLineThenEnvironmentThenSettingThenDefault) {
+    unsetenv("QUILLON_SERVICE_HOST");
+    EXPECT_EQ(ResolveServiceHost("", ""), "localhost");
+    EXPECT_EQ(ResolveServiceHost("", "lyrics.lan:8080"), "lyrics.lan:8080");
+    setenv("QUILLON_SERVICE_HOST", "", 1);
+    EXPECT_EQ(ResolveServiceHost("", "lyrics.lan"), "lyrics.lan");
+    setenv("QUILLON_SERVICE_HOST", "env.lan", 1);
+    EXPECT_EQ(ResolveServiceHost("", "lyrics.lan"), "env.lan");
+    EXPECT_EQ(ResolveServiceHost("cli.lan:81", "lyrics.lan"), "cli.lan:81");
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,199 @@
+#include <httplib.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "lyricsd/catalog.h"
+#include "lyricsd/options.h"
+#include "lyricsd/soap.h"
+
+namespace quillon::lyricsd {
+namespace {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+constexpr const char* ObjectPathPattern = R"(/alsongwebservice/service1\.asmx)";
+constexpr std::size_t MaxRequestBody = 64 * 1024;
+
+constexpr const char* Help =
+    "Usage: quillon-lyricsd --catalog DIR [--listen ADDR:PORT]\n"
+    "\n"
+    "Serves time-stamped lyrics to Quillon over its SOAP 1.2 lyrics protocol (GetLyric5).\n"
+    "Every MP3 file under DIR with an .lrc file of the same name beside it is offered,\n"
+    "keyed by its audio checksum (see quillon-cli checksum).\n"
+    "\n"
+    "Options:\n"
+    "  --catalog DIR        folder to index, subfolders included\n"
+    "  --listen ADDR:PORT   address to listen on (default 127.0.0.1 on a free port;\n"
+    "                       IPv6 as [::1]:8080)\n"
+    "  -h, --help           show this help and exit\n"
+    "\n"
+    "The first line on stdout is \"listening on ADDR:PORT\". Each request is logged on\n"
+    "stderr. SIGINT or SIGTERM stops the service.\n"
+    "\n"
+    "Exit status: 0 after a stop signal, 1 when the catalogue or the address cannot be\n"
+    "used, 2 on a usage error.\n";
+
+void LogLine(const std::string& text) {
+    char stamp[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local) != nullptr)
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    const std::string line = std::string(stamp) + " " + text + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+// What the handler decided, for the request's log line; the logger runs on the same thread
+// right after the handler.
+thread_local std::string requestNote;
+
+void Answer(const Catalog& catalog, const httplib::Request& req, httplib::Response& res) {
+    const GetLyric5Request request = ParseGetLyric5Request(req.body);
+    const std::string contentType(SoapContentType);
+    if (request.error != RequestError::None) {
+        res.status = 500;
+        res.set_content(BuildSoapFault("Sender", RequestErrorText(request.error)), contentType);
+        requestNote = std::string("fault: ") + RequestErrorText(request.error);
+        return;
+    }
+    const LrcSong* song = catalog.Find(request.checksum);
+    res.status = 200;
+    res.set_content(BuildGetLyric5Response(song), contentType);
+    requestNote = request.checksum + (song != nullptr ? " found" : " unknown");
+}
+
+// Blocks SIGINT and SIGTERM in every thread and waits for them on one: the server is stopped
+// from an ordinary thread, never from a signal handler.
+class StopSignals {
+public:
+    explicit StopSignals(httplib::Server& served) : server(served) {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        waiter = std::thread([this] { Wait(); });
+    }
+
+    // Called once the server's listen loop has returned.
+    int Finish() {
+        listenEnded = true;
+        if (!gotSignal)
+            pthread_kill(waiter.native_handle(), SIGTERM);
+        waiter.join();
+        return signalNumber;
+    }
+
+    bool GotSignal() const { return gotSignal; }
+
+private:
+    void Wait() {
+        int number = 0;
+        sigwait(&signals, &number);
+        if (listenEnded)
+            return;  // woken by Finish
+        signalNumber = number;
+        gotSignal = true;
+        // The listen loop may not have started yet; stop() does nothing before it has.
+        while (!listenEnded) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    httplib::Server& server;
+    sigset_t signals{};
+    std::thread waiter;
+    std::atomic<bool> listenEnded{false};
+    std::atomic<bool> gotSignal{false};
+    std::atomic<int> signalNumber{0};
+};
+
+int Run(const Options& options) {
+    Catalog catalog;
+    CatalogReport report;
+    if (!LoadCatalog(options.catalog, catalog, report, LogLine)) {
+        std::fprintf(stderr, "quillon-lyricsd: %s is not a readable folder\n",
+                     options.catalog.c_str());
+        return ExitFailure;
+    }
+    LogLine("indexed " + std::to_string(report.songs) + " songs from " + options.catalog + " (" +
+            std::to_string(report.withoutLrc) + " MP3 files without .lrc, " +
+            std::to_string(report.failed) + " skipped)");
+
+    httplib::Server server;
+    server.set_payload_max_length(MaxRequestBody);
+    // Only SO_REUSEADDR: the library's default adds SO_REUSEPORT, which would let a second
+    // service bind the same port without an error.
+    server.set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // An idle client connection holds up a stop for at most this long.
+    server.set_keep_alive_timeout(2);
+    server.Post(ObjectPathPattern, [&catalog](const httplib::Request& req, httplib::Response& res) {
+        Answer(catalog, req, res);
+    });
+    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        std::string line = req.remote_addr + " " + req.method + " " + req.path + " " +
+                           std::to_string(res.status) + " " + std::to_string(res.body.size());
+        if (!requestNote.empty())
+            line += " " + requestNote;
+        requestNote.clear();
+        LogLine(line);
+    });
+
+    StopSignals stopSignals(server);
+    ListenAddress bound = options.listen;
+    bool ok = false;
+    if (bound.port == 0) {
+        bound.port = server.bind_to_any_port(bound.host);
+        ok = bound.port > 0;
+    } else {
+        ok = server.bind_to_port(bound.host, bound.port);
+    }
+    if (ok) {
+        std::printf("listening on %s\n", FormatListenAddress(bound).c_str());
+        std::fflush(stdout);
+        ok = server.listen_after_bind();
+    } else {
+        std::fprintf(stderr, "quillon-lyricsd: cannot listen on %s\n",
+                     FormatListenAddress(options.listen).c_str());
+    }
+    const int signalNumber = stopSignals.Finish();
+    if (stopSignals.GotSignal()) {
+        LogLine(std::string("stopped by ") + (signalNumber == SIGINT ? "SIGINT" : "SIGTERM"));
+        return ExitOk;
+    }
+    return ok ? ExitOk : ExitFailure;
+}
+
+}  // namespace
+}  // namespace quillon::lyricsd
+
+int main(int argc, char** argv) {
+    using namespace quillon::lyricsd;
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = ParseOptions(args, error);
+    if (!options) {
+        std::fprintf(stderr, "quillon-lyricsd: %s (see --help)\n", error.c_str());
+        return ExitUsage;
+    }
+    if (options->help) {
+        std::fputs(Help, stdout);
+        return ExitOk;
+    }
+    return Run(*options);
+}

@@ -1,0 +1,88 @@
+#include "lyricsd/options.h"
+
+#include <charconv>
+
+namespace quillon::lyricsd {
+
+std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
+    ListenAddress address;
+    std::string_view portText;
+    if (text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
+            return std::nullopt;
+        address.host = text.substr(1, close - 1);
+        portText = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string_view::npos)
+            return std::nullopt;
+        address.host = text.substr(0, colon);
+        portText = text.substr(colon + 1);
+        if (address.host.find(':') != std::string::npos)
+            return std::nullopt;  // IPv6 unbracketed
+    }
+    if (address.host.empty() || portText.empty())
+        return std::nullopt;
+    const auto [end, ec] =
+        std::from_chars(portText.data(), portText.data() + portText.size(), address.port);
+    if (ec != std::errc() || end != portText.data() + portText.size() || address.port < 0 ||
+        address.port > 65535)
+        return std::nullopt;
+    return address;
+}
+
+std::string FormatListenAddress(const ListenAddress& address) {
+    const bool v6 = address.host.find(':') != std::string::npos;
+    return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+}
+
+std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, std::string& error) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        std::string_view value;
+        bool inlineValue = false;
+        if (const std::size_t eq = arg.find('='); arg.starts_with("--") && eq != arg.npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inlineValue = true;
+        }
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+            return options;
+        }
+        if (arg != "--catalog" && arg != "--listen") {
+            error = "unknown argument '" + std::string(args[i]) + "'";
+            return std::nullopt;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = std::string(arg) + " needs a value";
+                return std::nullopt;
+            }
+            value = args[++i];
+        }
+        if (arg == "--catalog") {
+            if (value.empty()) {
+                error = "--catalog needs a folder";
+                return std::nullopt;
+            }
+            options.catalog = value;
+        } else {
+            const auto address = ParseListenAddress(value);
+            if (!address) {
+                error = "--listen wants ADDR:PORT, not '" + std::string(value) + "'";
+                return std::nullopt;
+            }
+            options.listen = *address;
+        }
+    }
+    if (options.catalog.empty()) {
+        error = "--catalog DIR is required";
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace quillon::lyricsd
