@@ -55,8 +55,7 @@ int CheckProgress(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, cur
         transfer.moved = downloaded + uploaded;
         transfer.Touch();
     }
-    if (StopRequested(transfer.isRunning))
-        transfer.stopped = true;
+    if (StopRequested(transfer.isRunning)) transfer.stopped = true;
     return transfer.stopped ? 1 : 0;
 }
 
@@ -65,10 +64,8 @@ public:
     explicit CurlTransport(const HttpLimits& chosen) : limits(chosen) {}
 
     ~CurlTransport() override {
-        if (easy != nullptr)
-            curl_easy_cleanup(easy);
-        if (multi != nullptr)
-            curl_multi_cleanup(multi);
+        if (easy != nullptr) curl_easy_cleanup(easy);
+        if (multi != nullptr) curl_multi_cleanup(multi);
     }
 
     HttpResponse Post(const HttpRequest& request, const StopPredicate& isRunning) override;
@@ -85,12 +82,10 @@ private:
 };
 
 bool CurlTransport::Prepare() {
-    if (easy != nullptr)
-        return true;
+    if (easy != nullptr) return true;
     multi = curl_multi_init();
     easy = curl_easy_init();
-    if (multi == nullptr || easy == nullptr)
-        return false;
+    if (multi == nullptr || easy == nullptr) return false;
     // No signals: the transfer runs on a worker thread, and name look-ups must not raise SIGALRM.
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
@@ -122,19 +117,15 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
 
     curl_slist* headers = nullptr;
     bool headersOk = true;
-    for (const std::string& header : request.headers) {
-        curl_slist* grown = curl_slist_append(headers, header.c_str());
-        if (grown == nullptr)
-            headersOk = false;
-        headers = grown != nullptr ? grown : headers;
-    }
-    // curl adds these two on its own; the request carries neither.
-    for (const char* removed : {"Expect:", "Accept:"}) {
-        curl_slist* grown = curl_slist_append(headers, removed);
-        if (grown == nullptr)
-            headersOk = false;
-        headers = grown != nullptr ? grown : headers;
-    }
+    const auto addHeader = [&](const char* line) {
+        curl_slist* grown = curl_slist_append(headers, line);
+        headersOk = headersOk && grown != nullptr;
+        if (grown != nullptr) headers = grown;
+    };
+    for (const std::string& header : request.headers) addHeader(header.c_str());
+    // curl sends these two on its own unless told not to.
+    addHeader("Expect:");
+    addHeader("Accept:");
 
     Transfer transfer;
     transfer.body = &response.body;
@@ -166,8 +157,7 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
                 break;
             }
             int active = 0;
-            if (curl_multi_perform(multi, &active) != CURLM_OK)
-                break;
+            if (curl_multi_perform(multi, &active) != CURLM_OK) break;
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
                 if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
@@ -175,21 +165,18 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
                     done = true;
                 }
             }
-            if (done || transfer.stopped)
-                break;
+            if (done || transfer.stopped) break;
             // The idle clock starts once the connection stands (curl's connect time-out covers
             // the time before), so a reused connection and a new one are treated alike.
             if (!transfer.active) {
                 curl_off_t connected = 0;
                 curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &connected);
-                if (connected > 0)
-                    transfer.Touch();
+                if (connected > 0) transfer.Touch();
             } else if (Clock::now() - transfer.lastActivity > limits.idleTimeout) {
                 idle = true;
                 break;
             }
-            if (curl_multi_poll(multi, nullptr, 0, pollMs, nullptr) != CURLM_OK)
-                break;
+            if (curl_multi_poll(multi, nullptr, 0, pollMs, nullptr) != CURLM_OK) break;
         }
         curl_multi_remove_handle(multi, easy);
     }
@@ -211,8 +198,7 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
     } else {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response.status);
     }
-    if (response.error != HttpError::None)
-        response.body.clear();
+    if (response.error != HttpError::None) response.body.clear();
     return response;
 }
 

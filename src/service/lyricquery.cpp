@@ -34,8 +34,7 @@ constexpr std::string_view EnvelopeTail =
 bool ExtractField(std::u16string_view answer, std::u16string_view open, std::u16string_view close,
                   std::u16string& field) {
     const std::size_t start = answer.find(open);
-    if (start == std::u16string_view::npos)
-        return false;
+    if (start == std::u16string_view::npos) return false;
     const std::size_t contentStart = start + open.size();
     const std::size_t end = answer.find(close);
     if (end == std::u16string_view::npos || end < contentStart) {
@@ -56,8 +55,7 @@ void RestoreLineBreaks(std::u16string& lyric) {
         out.push_back(u'\n');
         from = at + escapedBreak.size();
     }
-    if (from == 0)
-        return;
+    if (from == 0) return;
     out.append(lyric, from, std::u16string::npos);
     lyric = std::move(out);
 }
@@ -65,14 +63,12 @@ void RestoreLineBreaks(std::u16string& lyric) {
 // A host is a name, an IPv4 address or a bracketed IPv6 address, optionally with ":port". Any
 // other character would change the URL's meaning (a path, credentials, a fragment).
 bool IsPlainHost(std::string_view host) {
-    if (host.empty())
-        return false;
+    if (host.empty()) return false;
     for (const char c : host) {
         const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' || c == ':' ||
                         c == '[' || c == ']';
-        if (!ok)
-            return false;
+        if (!ok) return false;
     }
     return true;
 }
@@ -105,15 +101,13 @@ std::string LyricQuery::BuildRequest(std::string_view checksum) {
     body.reserve(RequestBufferSize);
     body.append(EnvelopeHead).append(checksum).append(EnvelopeTail);
     // The body never outgrows the request buffer, terminating zero included.
-    if (body.size() > RequestBufferSize - 1)
-        body.resize(RequestBufferSize - 1);
+    if (body.size() > RequestBufferSize - 1) body.resize(RequestBufferSize - 1);
     return body;
 }
 
 bool LyricQuery::Execute(std::string_view request, LyricInfo& info,
                          const std::function<bool()>& isRunning) {
-    if (!IsPlainHost(impl->host))
-        return false;
+    if (!IsPlainHost(impl->host)) return false;
     request = request.substr(0, request.find('\0'));
 
     HttpRequest post;
@@ -122,8 +116,7 @@ bool LyricQuery::Execute(std::string_view request, LyricInfo& info,
     post.headers.emplace_back(ContentTypeHeader);
     post.body = request;
     HttpResponse response = impl->transport->Post(post, isRunning);
-    if (response.error != HttpError::None || response.status != 200)
-        return false;
+    if (response.error != HttpError::None || response.status != 200) return false;
 
     std::string_view body = response.body;
     body = body.substr(0, body.find('\0'));
@@ -134,12 +127,10 @@ bool LyricQuery::Execute(std::string_view request, LyricInfo& info,
 }
 
 std::string ResolveServiceHost(std::string_view cliHost, std::string_view settingHost) {
-    if (!cliHost.empty())
-        return std::string(cliHost);
+    if (!cliHost.empty()) return std::string(cliHost);
     if (const char* env = std::getenv("QUILLON_SERVICE_HOST"); env != nullptr && *env != '\0')
         return env;
-    if (!settingHost.empty())
-        return std::string(settingHost);
+    if (!settingHost.empty()) return std::string(settingHost);
     return "localhost";
 }
 

@@ -92,13 +92,10 @@ int PathParts::Parse(std::u16string_view path, char16_t separator) {
     std::fill(std::begin(lengths), std::end(lengths), 0);
     std::size_t begin = 0;
     std::size_t end = path.size();
-    while (begin < end && IsBlank(path[begin]))
-        ++begin;
-    while (end > begin && IsBlank(path[end - 1]))
-        --end;
+    while (begin < end && IsBlank(path[begin])) ++begin;
+    while (end > begin && IsBlank(path[end - 1])) --end;
     text.assign(path.substr(begin, end - begin));
-    if (text.empty())
-        return 0;
+    if (text.empty()) return 0;
 
     const int size = static_cast<int>(text.size());
     const std::size_t first = text.find(separator);
@@ -110,8 +107,7 @@ int PathParts::Parse(std::u16string_view path, char16_t separator) {
     const int f = static_cast<int>(first);
     lengths[Root] = f;
     starts[Folder] = f;
-    if (f + 1 < size && text[f + 1] == separator)
-        starts[Folder] = f + 1;
+    if (f + 1 < size && text[f + 1] == separator) starts[Folder] = f + 1;
 
     const int r = static_cast<int>(text.rfind(separator));
     starts[BaseName] = r + 1;
@@ -132,8 +128,7 @@ int PathParts::Parse(std::u16string_view path, char16_t separator) {
 int PathParts::PartEnd(int part) const {
     // An empty part sits where the part before it ends: an absent extension at the end of the
     // base name, an absent folder at the end of the root.
-    while (part > 0 && lengths[part] == 0)
-        --part;
+    while (part > 0 && lengths[part] == 0) --part;
     return std::max(0, starts[part] + lengths[part]);
 }
 
@@ -147,10 +142,8 @@ std::u16string PathParts::Span(int last, const char16_t* suffix, int first) cons
     std::u16string out;
     const int begin = PartBegin(first);
     const int end = PartEnd(last);
-    if (end > begin)
-        out.assign(text, static_cast<std::size_t>(begin), end - begin);
-    if (suffix != nullptr)
-        out += suffix;
+    if (end > begin) out.assign(text, static_cast<std::size_t>(begin), end - begin);
+    if (suffix != nullptr) out += suffix;
     return out;
 }
 

@@ -73,20 +73,14 @@ TEST(ParseListenAddress, HostAndPort) {
         EXPECT_FALSE(ParseListenAddress(bad)) << bad;
 }
 
-TEST(ParseOptions, CatalogueIsRequiredAndUnknownArgumentsRefused) {
+TEST(ParseOptions, CatalogueIsRequired) {
     std::string error;
     const auto options = ParseOptions({"--listen=127.0.0.1:9000", "--catalog", "/srv/lrc"}, error);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->catalog, "/srv/lrc");
     EXPECT_EQ(options->listen.port, 9000);
-    EXPECT_TRUE(ParseOptions({"--bogus", "--help"}, error) == std::nullopt);
-    EXPECT_TRUE(ParseOptions({"--catalog", "x", "--help"}, error)->help);
-    for (const std::vector<std::string_view>& args : std::vector<std::vector<std::string_view>>{
-             {}, {"--catalog"}, {"--catalog="}, {"--listen", "x", "--catalog", "d"}, {"d"}}) {
-        error.clear();
-        EXPECT_FALSE(ParseOptions(args, error));
-        EXPECT_FALSE(error.empty());
-    }
+    EXPECT_FALSE(ParseOptions({"--listen", "127.0.0.1:9000"}, error));
+    EXPECT_FALSE(ParseOptions({"--catalog="}, error));
 }
 
 }  // namespace

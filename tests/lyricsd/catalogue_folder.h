@@ -19,8 +19,7 @@ class CatalogueFolder {
 public:
     CatalogueFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "quillon-lyricsd-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         root = pattern;
     }
     ~CatalogueFolder() {

@@ -36,8 +36,7 @@ TEST(ParseGetLyric5Request, AcceptsOtherWritingsOfTheSameCall) {
 TEST(ParseGetLyric5Request, NamesWhatIsWrong) {
     const std::string good = LyricQuery::BuildRequest(Checksum);
     std::string nested = "<Envelope><Body><GetLyric5>";
-    for (int i = 0; i < 40; ++i)
-        nested += "<a>";
+    for (int i = 0; i < 40; ++i) nested += "<a>";
     const struct {
         std::string body;
         RequestError error;

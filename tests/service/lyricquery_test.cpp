@@ -81,8 +81,7 @@ TEST(ExtractLyricInfo, UsesTheFirstOccurrenceOfEachTag) {
 class ServiceHostEnvironment : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* value = std::getenv("QUILLON_SERVICE_HOST"))
-            saved = value;
+        if (const char* value = std::getenv("QUILLON_SERVICE_HOST")) saved = value;
     }
     void TearDown() override {
         if (saved)

@@ -30,14 +30,12 @@ struct ReceivedRequest {
 
     const std::string* Header(std::string_view name) const {
         for (const auto& [key, value] : headers) {
-            if (key.size() != name.size())
-                continue;
+            if (key.size() != name.size()) continue;
             bool same = true;
             for (std::size_t i = 0; i < key.size() && same; ++i)
                 same = std::tolower(static_cast<unsigned char>(key[i])) ==
                        std::tolower(static_cast<unsigned char>(name[i]));
-            if (same)
-                return &value;
+            if (same) return &value;
         }
         return nullptr;
     }
@@ -50,8 +48,7 @@ public:
     bool Send(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
+            if (n <= 0) return false;
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
         return true;
@@ -124,10 +121,8 @@ private:
         pollfd p{fd, POLLIN, 0};
         while (!stopping) {
             const int ready = ::poll(&p, 1, 10);
-            if (ready > 0)
-                return true;
-            if (ready < 0)
-                return false;
+            if (ready > 0) return true;
+            if (ready < 0) return false;
         }
         return false;
     }
@@ -136,8 +131,7 @@ private:
     bool ReadRequest(int fd, std::string& pending, ReceivedRequest& out) const {
         std::size_t headEnd;
         while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos) {
-            if (!ReadMore(fd, pending))
-                return false;
+            if (!ReadMore(fd, pending)) return false;
         }
         const std::string head = pending.substr(0, headEnd);
         pending.erase(0, headEnd + 4);
@@ -149,18 +143,15 @@ private:
             lineEnd = head.find("\r\n", start);
             const std::string line = head.substr(start, lineEnd - start);
             const std::size_t colon = line.find(':');
-            if (colon == std::string::npos)
-                return false;
+            if (colon == std::string::npos) return false;
             std::string value = line.substr(colon + 1);
-            while (!value.empty() && value.front() == ' ')
-                value.erase(0, 1);
+            while (!value.empty() && value.front() == ' ') value.erase(0, 1);
             out.headers.emplace_back(line.substr(0, colon), value);
         }
         if (const std::string* length = out.Header("Content-Length"))
             contentLength = std::stoul(*length);
         while (pending.size() < contentLength) {
-            if (!ReadMore(fd, pending))
-                return false;
+            if (!ReadMore(fd, pending)) return false;
         }
         out.body = pending.substr(0, contentLength);
         pending.erase(0, contentLength);
@@ -168,12 +159,10 @@ private:
     }
 
     bool ReadMore(int fd, std::string& pending) const {
-        if (!WaitReadable(fd))
-            return false;
+        if (!WaitReadable(fd)) return false;
         char buffer[4096];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return false;
+        if (n <= 0) return false;
         pending.append(buffer, static_cast<std::size_t>(n));
         return true;
     }
@@ -182,22 +171,19 @@ private:
         int connections = 0;
         while (WaitReadable(listener)) {
             const int fd = ::accept(listener, nullptr, nullptr);
-            if (fd < 0)
-                continue;
+            if (fd < 0) continue;
             ++connections;
             PeerConnection peer(fd, stopping);
             std::string pending;
             for (;;) {
                 ReceivedRequest request;
                 request.connection = connections;
-                if (!ReadRequest(fd, pending, request))
-                    break;
+                if (!ReadRequest(fd, pending, request)) break;
                 {
                     std::lock_guard lock(mutex);
                     requests.push_back(request);
                 }
-                if (!script(request, peer))
-                    break;
+                if (!script(request, peer)) break;
             }
             ::close(fd);
         }

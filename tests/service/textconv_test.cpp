@@ -47,8 +47,7 @@ TEST(WideToUtf8, EncodesEachCodeUnitOnItsOwn) {
 
 TEST(TextConversions, RoundTripKeepsEveryCodeUnitButZero) {
     std::u16string all;
-    for (unsigned c = 1; c <= 0xFFFF; ++c)
-        all.push_back(static_cast<char16_t>(c));
+    for (unsigned c = 1; c <= 0xFFFF; ++c) all.push_back(static_cast<char16_t>(c));
     EXPECT_EQ(Utf8ToWide(WideToUtf8(all)), all);
     const std::u16string lonely = u"a\xD800z\xDFFF";
     EXPECT_EQ(Utf8ToWide(WideToUtf8(lonely)), lonely);
@@ -101,7 +100,7 @@ TEST(PathParts, PosixForms) {
     }
 }
 
-TEST(PathParts, NumbersFollowTheDescription) {
+TEST(PathParts, StartsAndLengths) {
     PathParts parts(u"D:\\music\\song.mp3", u'\\');
     EXPECT_EQ(parts.Start(PathParts::Folder), 2);
     EXPECT_EQ(parts.Length(PathParts::Folder), 7);

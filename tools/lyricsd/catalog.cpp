@@ -11,8 +11,7 @@ namespace {
 
 std::string LowerAscii(std::string s) {
     for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 
@@ -37,31 +36,24 @@ bool LoadCatalog(const std::filesystem::path& root, Catalog& catalog, CatalogRep
                  const LogFunction& log) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (!fs::is_directory(root, ec))
-        return false;
+    if (!fs::is_directory(root, ec)) return false;
     fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
-    if (ec)
-        return false;
+    if (ec) return false;
 
     // Sorted so that the order of indexing, and so which of two equal songs wins, does not
     // depend on the order the file system lists entries in.
     std::map<std::string, fs::path> mp3Files;
     std::map<std::string, fs::path> lrcFiles;
     for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (ec)
-            break;
+        if (ec) break;
         std::error_code typeError;
-        if (!it->is_regular_file(typeError))
-            continue;
+        if (!it->is_regular_file(typeError)) continue;
         const fs::path& file = it->path();
         const std::string extension = LowerAscii(file.extension().string());
-        if (extension == ".mp3")
-            mp3Files.emplace(file.string(), file);
-        if (extension == ".lrc")
-            lrcFiles.emplace(PairKey(file), file);
+        if (extension == ".mp3") mp3Files.emplace(file.string(), file);
+        if (extension == ".lrc") lrcFiles.emplace(PairKey(file), file);
     }
-    if (ec)
-        log("cannot list all of " + root.string() + ": " + ec.message());
+    if (ec) log("cannot list all of " + root.string() + ": " + ec.message());
 
     AudioChecksummer checksummer;
     for (const auto& [name, mp3] : mp3Files) {

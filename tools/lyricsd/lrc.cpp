@@ -12,12 +12,9 @@ constexpr char32_t Replacement = 0xFFFD;
 void AppendCodePoint(std::string& out, char32_t c) {
     // XML admits tab, LF, CR, and everything from U+0020 but the two non-characters U+FFFE and
     // U+FFFF; C1 controls are admitted but never wanted in a lyric either.
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-        return;
-    if (c >= 0x7F && c < 0xA0)
-        return;
-    if (c == 0xFFFE || c == 0xFFFF)
-        c = Replacement;
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return;
+    if (c >= 0x7F && c < 0xA0) return;
+    if (c == 0xFFFE || c == 0xFFFF) c = Replacement;
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));
     } else if (c < 0x800) {
@@ -107,10 +104,8 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
 
 std::string_view TrimBlanks(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -128,16 +123,12 @@ char Lower(char c) {
 
 // For "[key:value]" the lower-cased key and the value; false for anything else.
 bool SplitHeaderTag(std::string_view line, std::string& key, std::string_view& value) {
-    if (line.size() < 4 || line.front() != '[' || line.back() != ']')
-        return false;
+    if (line.size() < 4 || line.front() != '[' || line.back() != ']') return false;
     std::size_t i = 1;
-    while (i < line.size() && IsLetter(line[i]))
-        ++i;
-    if (i == 1 || i >= line.size() || line[i] != ':')
-        return false;
+    while (i < line.size() && IsLetter(line[i])) ++i;
+    if (i == 1 || i >= line.size() || line[i] != ':') return false;
     key.clear();
-    for (std::size_t k = 1; k < i; ++k)
-        key.push_back(Lower(line[k]));
+    for (std::size_t k = 1; k < i; ++k) key.push_back(Lower(line[k]));
     value = TrimBlanks(line.substr(i + 1, line.size() - i - 2));
     return true;
 }
@@ -148,29 +139,22 @@ bool StartsWithTimeTag(std::string_view line) {
     std::size_t i = 0;
     auto digits = [&]() {
         const std::size_t from = i;
-        while (i < line.size() && IsDigit(line[i]))
-            ++i;
+        while (i < line.size() && IsDigit(line[i])) ++i;
         return i > from;
     };
-    if (line.empty() || line[i++] != '[')
-        return false;
-    if (!digits() || i >= line.size() || line[i++] != ':' || !digits())
-        return false;
+    if (line.empty() || line[i++] != '[') return false;
+    if (!digits() || i >= line.size() || line[i++] != ':' || !digits()) return false;
     if (i < line.size() && (line[i] == '.' || line[i] == ':')) {
         ++i;
-        if (!digits())
-            return false;
+        if (!digits()) return false;
     }
     return i < line.size() && line[i] == ']';
 }
 
 std::string DecodeLrcText(std::string_view bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF"))
-        return DecodeUtf8(bytes.substr(3));
-    if (bytes.starts_with("\xFF\xFE"))
-        return DecodeUtf16(bytes.substr(2), false);
-    if (bytes.starts_with("\xFE\xFF"))
-        return DecodeUtf16(bytes.substr(2), true);
+    if (bytes.starts_with("\xEF\xBB\xBF")) return DecodeUtf8(bytes.substr(3));
+    if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
+    if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
     return DecodeUtf8(bytes);
 }
 
@@ -183,8 +167,7 @@ LrcSong ParseLrc(std::string_view utf8) {
     std::size_t from = 0;
     while (from <= utf8.size()) {
         std::size_t end = utf8.find_first_of("\r\n", from);
-        if (end == std::string_view::npos)
-            end = utf8.size();
+        if (end == std::string_view::npos) end = utf8.size();
         const std::string_view line = TrimBlanks(utf8.substr(from, end - from));
         // CR LF, LF and a lone CR all end a line.
         from = end + (utf8.substr(end).starts_with("\r\n") ? 2 : 1);

@@ -15,15 +15,12 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
         portText = text.substr(close + 2);
     } else {
         const std::size_t colon = text.rfind(':');
-        if (colon == std::string_view::npos)
-            return std::nullopt;
+        if (colon == std::string_view::npos) return std::nullopt;
         address.host = text.substr(0, colon);
         portText = text.substr(colon + 1);
-        if (address.host.find(':') != std::string::npos)
-            return std::nullopt;  // IPv6 unbracketed
+        if (address.host.find(':') != std::string::npos) return std::nullopt;  // IPv6 unbracketed
     }
-    if (address.host.empty() || portText.empty())
-        return std::nullopt;
+    if (address.host.empty() || portText.empty()) return std::nullopt;
     const auto [end, ec] =
         std::from_chars(portText.data(), portText.data() + portText.size(), address.port);
     if (ec != std::errc() || end != portText.data() + portText.size() || address.port < 0 ||

@@ -21,8 +21,7 @@ bool IsSpace(char c) {
 
 bool IsBlank(std::string_view s) {
     for (const char c : s)
-        if (!IsSpace(c))
-            return false;
+        if (!IsSpace(c)) return false;
     return true;
 }
 
@@ -32,12 +31,10 @@ std::string_view LocalName(std::string_view qualified) {
 }
 
 bool IsHexChecksum(std::string_view s) {
-    if (s.size() != 32)
-        return false;
+    if (s.size() != 32) return false;
     for (const char c : s) {
         const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!hex)
-            return false;
+        if (!hex) return false;
     }
     return true;
 }
@@ -47,15 +44,13 @@ bool IsHexChecksum(std::string_view s) {
 class RequestScanner {
 public:
     explicit RequestScanner(std::string_view request) : body(request) {
-        if (body.starts_with("\xEF\xBB\xBF"))
-            body.remove_prefix(3);
+        if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
     }
 
     GetLyric5Request Run() {
         GetLyric5Request result;
         result.error = Scan();
-        if (result.error != RequestError::None)
-            return result;
+        if (result.error != RequestError::None) return result;
         if (!sawEnvelope || !sawBody) {
             result.error = RequestError::NotEnvelope;
         } else if (!sawGetLyric5) {
@@ -64,10 +59,8 @@ public:
             result.error = RequestError::NoChecksum;
         } else {
             std::string_view text = checksum;
-            while (!text.empty() && IsSpace(text.front()))
-                text.remove_prefix(1);
-            while (!text.empty() && IsSpace(text.back()))
-                text.remove_suffix(1);
+            while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+            while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
             if (!IsHexChecksum(text)) {
                 result.error = RequestError::BadChecksum;
             } else {
@@ -86,11 +79,9 @@ private:
             const std::size_t lt = body.find('<', pos);
             const std::string_view text =
                 body.substr(pos, lt == std::string_view::npos ? std::string_view::npos : lt - pos);
-            if (stack.empty() && !IsBlank(text))
-                return RequestError::Malformed;
+            if (stack.empty() && !IsBlank(text)) return RequestError::Malformed;
             Text(text);
-            if (lt == std::string_view::npos)
-                break;
+            if (lt == std::string_view::npos) break;
             const std::string_view rest = body.substr(lt);
             std::size_t end = 0;
             if (rest.starts_with("<?")) {
@@ -98,35 +89,26 @@ private:
             } else if (rest.starts_with("<!--")) {
                 end = Skip(rest, 4, "-->");
             } else if (rest.starts_with("<![CDATA[")) {
-                if (stack.empty())
-                    return RequestError::Malformed;
+                if (stack.empty()) return RequestError::Malformed;
                 end = Skip(rest, 9, "]]>");
-                if (end != 0)
-                    Text(rest.substr(9, end - 9 - 3));
+                if (end != 0) Text(rest.substr(9, end - 9 - 3));
             } else if (rest.starts_with("<!")) {
                 return RequestError::Malformed;  // a document type declaration
             } else if (rest.starts_with("</")) {
                 end = rest.find('>');
-                if (end == std::string_view::npos || stack.empty())
-                    return RequestError::Malformed;
+                if (end == std::string_view::npos || stack.empty()) return RequestError::Malformed;
                 std::string_view name = rest.substr(2, end - 2);
-                while (!name.empty() && IsSpace(name.back()))
-                    name.remove_suffix(1);
-                if (name != stack.back())
-                    return RequestError::Malformed;
+                while (!name.empty() && IsSpace(name.back())) name.remove_suffix(1);
+                if (name != stack.back()) return RequestError::Malformed;
                 Close();
                 ++end;
-                if (stack.empty())
-                    rootClosed = true;
+                if (stack.empty()) rootClosed = true;
             } else {
-                if (rootClosed)
-                    return RequestError::Malformed;  // a second root
+                if (rootClosed) return RequestError::Malformed;  // a second root
                 end = OpenTag(rest);
-                if (end == 0)
-                    return RequestError::Malformed;
+                if (end == 0) return RequestError::Malformed;
             }
-            if (end == 0)
-                return RequestError::Malformed;
+            if (end == 0) return RequestError::Malformed;
             pos = lt + end;
         }
         return stack.empty() && rootClosed ? RequestError::None : RequestError::Malformed;
@@ -142,17 +124,14 @@ private:
     // Reads "<name attributes>" or "<name attributes/>"; returns its length, 0 when malformed.
     std::size_t OpenTag(std::string_view rest) {
         std::size_t i = 1;
-        while (i < rest.size() && !IsSpace(rest[i]) && rest[i] != '>' && rest[i] != '/')
-            ++i;
+        while (i < rest.size() && !IsSpace(rest[i]) && rest[i] != '>' && rest[i] != '/') ++i;
         const std::string_view name = rest.substr(1, i - 1);
-        if (name.empty())
-            return 0;
+        if (name.empty()) return 0;
         char quote = 0;
         for (; i < rest.size(); ++i) {
             const char c = rest[i];
             if (quote != 0) {
-                if (c == quote)
-                    quote = 0;
+                if (c == quote) quote = 0;
             } else if (c == '"' || c == '\'') {
                 quote = c;
             } else if (c == '<') {
@@ -161,13 +140,10 @@ private:
                 break;
             }
         }
-        if (i >= rest.size())
-            return 0;
-        if (stack.size() >= MaxDepth)
-            return 0;
+        if (i >= rest.size()) return 0;
+        if (stack.size() >= MaxDepth) return 0;
         Open(name);
-        if (rest[i - 1] == '/')
-            Close();
+        if (rest[i - 1] == '/') Close();
         return i + 1;
     }
 
@@ -177,12 +153,9 @@ private:
         const bool inEnvelope = depth >= 1 && LocalName(stack[0]) == "Envelope";
         const bool inBody = depth >= 2 && inEnvelope && LocalName(stack[1]) == "Body";
         const bool inCall = depth >= 3 && inBody && LocalName(stack[2]) == "GetLyric5";
-        if (depth == 0 && local == "Envelope")
-            sawEnvelope = true;
-        if (depth == 1 && inEnvelope && local == "Body")
-            sawBody = true;
-        if (depth == 2 && inBody && local == "GetLyric5")
-            sawGetLyric5 = true;
+        if (depth == 0 && local == "Envelope") sawEnvelope = true;
+        if (depth == 1 && inEnvelope && local == "Body") sawBody = true;
+        if (depth == 2 && inBody && local == "GetLyric5") sawGetLyric5 = true;
         if (inCall && local == "strChecksum" && !sawChecksum) {
             sawChecksum = true;
             checksumDepth = depth + 1;
@@ -191,14 +164,12 @@ private:
     }
 
     void Close() {
-        if (stack.size() == checksumDepth)
-            checksumDepth = 0;
+        if (stack.size() == checksumDepth) checksumDepth = 0;
         stack.pop_back();
     }
 
     void Text(std::string_view text) {
-        if (checksumDepth != 0 && stack.size() == checksumDepth)
-            checksum.append(text);
+        if (checksumDepth != 0 && stack.size() == checksumDepth) checksum.append(text);
     }
 
     std::string_view body;
@@ -264,8 +235,7 @@ std::string BuildGetLyric5Response(const LrcSong* song) {
     std::string lyric;
     if (song != nullptr) {
         for (std::size_t i = 0; i < song->lines.size(); ++i) {
-            if (i != 0)
-                lyric.append("&lt;br&gt;");
+            if (i != 0) lyric.append("&lt;br&gt;");
             lyric.append(XmlEscape(song->lines[i]));
         }
     }

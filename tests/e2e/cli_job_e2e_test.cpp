@@ -1,0 +1,367 @@
+// quillon-cli's fetch and folder commands run as a user runs them, against quillon-lyricsd
+// serving a catalogue on loopback (or a stalling fake service for the stop request).
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "audio/checksum.h"
+#include "support/fake_service.h"
+#include "support/process.h"
+
+namespace fs = std::filesystem;
+
+namespace quillon {
+namespace {
+
+using testing::Answer;
+using testing::FakeService;
+using testing::Process;
+using testing::ProcessResult;
+using testing::RunProcess;
+
+const fs::path kAudio = fs::path(QUILLON_TEST_DATA_DIR) / "audio";
+
+// The song every test fetches, as the catalogue holds it.
+constexpr char kSongLrc[] =
+    "[ti:봄]\n[ar:가수]\n[al:A]\n[00:00.00]봄\n[00:01.00]하나\n[00:01.00]one\n"
+    "[00:01.00]hana\n[00:02.00]둘\n";
+// What a folder run writes for it with both boxes on, before encoding.
+constexpr char16_t kLrcText[] =
+    u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n[00:01.00]하나 / one / hana\r\n"
+    u"[00:02.00]둘\r\n";
+
+std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t c : text) {
+        const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class CliJobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("quillon-e2e-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root / "catalog");
+        fs::create_directories(root / "work");
+        fs::create_directories(root / "config");
+        fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", root / "catalog" / "song.mp3");
+        WriteFile(root / "catalog" / "song.lrc", kSongLrc);
+        fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", root / "catalog" / "other.mp3");
+        WriteFile(root / "catalog" / "other.lrc", "[ti:Other]\n[00:03.00]x\n");
+        fs::copy_file(kAudio / "mpeg1-layer2.mp3", root / "catalog" / "unknown.mp3");
+    }
+    void TearDown() override {
+        service.reset();
+        fs::remove_all(root);
+    }
+
+    // Starts quillon-lyricsd on the catalogue and returns its address.
+    std::string StartService() {
+        service.emplace(
+            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", (root / "catalog").string()},
+            root / "lyricsd.log");
+        const auto line = service->ReadLine();
+        if (!line || !line->starts_with("listening on ")) {
+            ADD_FAILURE() << "quillon-lyricsd: " << line.value_or("(no line)");
+            return "127.0.0.1:1";
+        }
+        return line->substr(13);
+    }
+
+    fs::path Work(const std::string& catalogName, const std::string& name) {
+        fs::copy_file(root / "catalog" / catalogName, root / "work" / name);
+        return root / "work" / name;
+    }
+
+    // Settings live in a folder of the test's own; no proxy is asked for loopback.
+    std::vector<std::string> Env(std::vector<std::string> more = {}) {
+        more.push_back("XDG_CONFIG_HOME=" + (root / "config").string());
+        more.push_back("QUILLON_SERVICE_HOST=");
+        more.push_back("no_proxy=*");
+        return more;
+    }
+
+    ProcessResult Cli(std::vector<std::string> args, std::vector<std::string> env = {}) {
+        args.insert(args.begin(), QUILLON_CLI);
+        return RunProcess(args, root / "cli.err", Env(std::move(env)));
+    }
+
+    fs::path root;
+    std::optional<Process> service;
+};
+
+// "HH:MM:SS.mmm<TAB>KIND<TAB>TEXT" lines without their times.
+std::vector<std::string> LogWithoutTimes(const std::string& out) {
+    static const std::regex line(R"(^\d\d:\d\d:\d\d\.\d\d\d\t(\d)\t(.*)$)");
+    std::vector<std::string> rows;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        const std::size_t end = out.find('\n', start);
+        const std::string text = out.substr(start, end - start);
+        std::smatch match;
+        if (std::regex_match(text, match, line))
+            rows.push_back(match[1].str() + " " + match[2].str());
+        else
+            rows.push_back("malformed: " + text);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return rows;
+}
+
+TEST_F(CliJobTest, FolderRunWritesTheLrcInEveryEncoding) {
+    const std::string host = StartService();
+    const fs::path song = Work("song.mp3", "song.mp3");
+    const fs::path lrc = root / "work" / "song.lrc";
+    const std::string utf8 = "\xEF\xBB\xBF" + std::string(reinterpret_cast<const char*>(
+                                                  u8"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n"
+                                                  u8"[00:00.00]봄\r\n[00:01.00]하나 / one / "
+                                                  u8"hana\r\n[00:02.00]둘\r\n"));
+    const std::string cp949 =
+        "[ar:\xB0\xA1\xBC\xF6]\r\n[ti:\xBA\xBD]\r\n[al:A]\r\n[00:00.00]\xBA\xBD\r\n"
+        "[00:01.00]\xC7\xCF\xB3\xAA / one / hana\r\n[00:02.00]\xB5\xD1\r\n";
+    const struct {
+        std::string encoding;
+        std::string expected;
+    } cases[] = {
+        {"ansi", cp949},
+        {"utf16be", Utf16Bytes(kLrcText, true)},
+        {"utf16le", Utf16Bytes(kLrcText, false)},
+        {"utf8", utf8},
+        {"7", utf8.substr(3)},  // an unknown value: UTF-8 without a mark
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encoding);
+        const ProcessResult run =
+            Cli({"folder", "--host", host, "--encoding", c.encoding, (root / "work").string()},
+                {"QUILLON_ANSI_CODEPAGE=CP949"});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(ReadFile(lrc), c.expected);
+    }
+    // Nothing but the songs and their LRC files is left in the folder.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root / "work"))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"song.lrc", "song.mp3"}));
+    (void)song;
+}
+
+TEST_F(CliJobTest, IncludeBoxesChooseTheSecondAndThirdLines) {
+    const std::string host = StartService();
+    Work("song.mp3", "song.mp3");
+    const struct {
+        std::vector<std::string> flags;
+        std::string row;
+    } cases[] = {
+        {{}, "하나 / one / hana"},
+        {{"--no-second"}, "하나 / hana"},
+        {{"--no-third"}, "하나 / one"},
+        {{"--no-second", "--no-third"}, "하나"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {
+            "folder", (root / "work").string(), "--host", host, "--encoding", "utf8"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());  // options after the path too
+        const ProcessResult run = Cli(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(ReadFile(root / "work" / "song.lrc").find("[00:01.00]" + c.row + "\r\n"),
+                  std::string::npos)
+            << c.row;
+    }
+}
+
+TEST_F(CliJobTest, ChecksumFailureBetweenGoodSongsIsLoggedAndTheRunGoesOn) {
+    const std::string host = StartService();
+    Work("song.mp3", "a.mp3");
+    WriteFile(root / "work" / "b.mp3", "no audio in here");
+    Work("other.mp3", "c.MP3");
+    Work("unknown.mp3", "d.mp3");
+    const ProcessResult run = Cli({"folder", "--host", host, (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+
+    const auto rows = LogWithoutTimes(run.out);
+    auto has = [&](const std::string& row) {
+        return std::find(rows.begin(), rows.end(), row) != rows.end();
+    };
+    EXPECT_TRUE(has("4 가사 정보 취득 개시 (a.mp3)")) << run.out;
+    EXPECT_TRUE(has("2 제목: 봄, 가수: 가수, 앨범: A"));
+    EXPECT_TRUE(has("5 가사 파일 저장 완료 (a.mp3)"));
+    EXPECT_TRUE(has("3 파일 채크썸 취득 실패 (b.mp3)"));
+    EXPECT_TRUE(has("5 가사 파일 저장 완료 (c.MP3)"));
+    EXPECT_TRUE(has("3 서버에서 가사 정보 취득 실패 (d.mp3)"));
+    EXPECT_EQ(rows.size(), 9u) << run.out;
+    EXPECT_TRUE(fs::exists(root / "work" / "a.lrc"));
+    EXPECT_TRUE(fs::exists(root / "work" / "c.lrc"));
+    EXPECT_FALSE(fs::exists(root / "work" / "b.lrc"));
+    EXPECT_FALSE(fs::exists(root / "work" / "d.lrc"));
+}
+
+TEST_F(CliJobTest, StaleLrcIsReplacedAndOddNamesKeepTheirDots) {
+    const std::string host = StartService();
+    Work("song.mp3", "song.mp3.bak");
+    Work("song.mp3", "노래 한 곡.mp3");
+    WriteFile(root / "work" / "노래 한 곡.lrc", "stale");
+    // A folder named with its separator still works.
+    const ProcessResult run =
+        Cli({"folder", "--host", host, "--encoding", "utf16le", (root / "work").string() + "/"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(root / "work" / "song.mp3.lrc"), Utf16Bytes(kLrcText, false));
+    EXPECT_EQ(ReadFile(root / "work" / "노래 한 곡.lrc"), Utf16Bytes(kLrcText, false));
+    EXPECT_NE(run.out.find("5\t가사 파일 저장 완료 (노래 한 곡.mp3)"), std::string::npos);
+}
+
+TEST_F(CliJobTest, LrcThatCannotBeWrittenIsLoggedAndNothingIsLost) {
+    const std::string host = StartService();
+    Work("song.mp3", "song.mp3");
+    fs::create_directories(root / "work" / "song.lrc");
+    const ProcessResult run = Cli({"folder", "--host", host, (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    const auto rows = LogWithoutTimes(run.out);
+    ASSERT_EQ(rows.size(), 3u) << run.out;
+    EXPECT_EQ(rows[1], "2 제목: 봄, 가수: 가수, 앨범: A");
+    EXPECT_EQ(rows[2], "3 가사 파일 저장 실패 (song.mp3)");
+    EXPECT_TRUE(fs::is_directory(root / "work" / "song.lrc"));
+}
+
+TEST_F(CliJobTest, ReadOnlyFolderKeepsItsOldLrc) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    const std::string host = StartService();
+    Work("song.mp3", "song.mp3");
+    WriteFile(root / "work" / "song.lrc", "old");
+    fs::permissions(root / "work", fs::perms::owner_read | fs::perms::owner_exec);
+    const ProcessResult run = Cli({"folder", "--host", host, (root / "work").string()});
+    fs::permissions(root / "work", fs::perms::owner_all);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("3\t가사 파일 저장 실패 (song.mp3)"), std::string::npos);
+    EXPECT_EQ(ReadFile(root / "work" / "song.lrc"), "old");
+}
+
+TEST_F(CliJobTest, InterruptStopsTheRunAfterTheSongInHand) {
+    FakeService fake;
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) Work("song.mp3", name);
+    AudioChecksummer checksummer;
+    AudioChecksum sum;
+    ASSERT_EQ(checksummer.Compute(root / "work" / "a.mp3", sum), ChecksumStatus::Ok);
+    fake.answers[std::string(sum.data(), 32)] = Answer("T", "[00:01.00]x");
+    fake.stallFor = std::string(sum.data(), 32);  // every copy is the same song
+
+    Process cli({QUILLON_CLI, "folder", "--host", fake.Host(), (root / "work").string()},
+                root / "cli.err", Env());
+    const auto first = cli.ReadLine();
+    ASSERT_TRUE(first);
+    EXPECT_NE(first->find("\t4\t"), std::string::npos) << *first;
+    fake.WaitUntilStalled();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 1);
+    const std::string rest = cli.ReadRest(std::chrono::seconds(1));
+    EXPECT_NE(rest.find("\t3\t서버에서 가사 정보 취득 실패"), std::string::npos) << rest;
+    EXPECT_EQ(fake.Requests(), 1);
+    for (const char* name : {"a.lrc", "b.lrc", "c.lrc"})
+        EXPECT_FALSE(fs::exists(root / "work" / name));
+}
+
+TEST_F(CliJobTest, SettingsGiveTheEncodingAndTheHost) {
+    const std::string host = StartService();
+    Work("song.mp3", "song.mp3");
+    fs::create_directories(root / "config" / "Brantwell");
+    WriteFile(root / "config" / "Brantwell" / "Quillon.conf",
+              "[Settings]\nEncoding=2\nServiceHost=" + host + "\n");
+    ProcessResult run = Cli({"folder", (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(root / "work" / "song.lrc"), Utf16Bytes(kLrcText, false));
+
+    // The environment wins over the setting, and --host over both.
+    fs::remove(root / "work" / "song.lrc");
+    run = Cli({"folder", (root / "work").string()}, {"QUILLON_SERVICE_HOST=127.0.0.1:1"});
+    EXPECT_NE(run.out.find("\t3\t서버에서 가사 정보 취득 실패"), std::string::npos) << run.out;
+    run = Cli({"folder", "--host", host, (root / "work").string()},
+              {"QUILLON_SERVICE_HOST=127.0.0.1:1"});
+    EXPECT_TRUE(fs::exists(root / "work" / "song.lrc"));
+}
+
+TEST_F(CliJobTest, FetchPrintsTheSongAndSavesItsRows) {
+    const std::string host = StartService();
+    const fs::path song = Work("song.mp3", "song.mp3");
+    const fs::path saved = root / "saved.lrc";
+    const ProcessResult run = Cli({"fetch", song.string(), "--host", host, "--no-third", "--save",
+                                   saved.string(), "--encoding", "utf16be"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "제목: 봄\n가수: 가수\n앨범: A\n00:00.00\t봄\n00:01.00\t하나 / one\n00:02.00\t둘\n");
+    EXPECT_EQ(ReadFile(saved), Utf16Bytes(u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n"
+                                          u"[00:01.00]하나 / one\r\n[00:02.00]둘",
+                                          true));
+    EXPECT_FALSE(fs::exists(root / "work" / "song.lrc"));  // fetching one file writes no LRC
+}
+
+TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {
+    const std::string host = StartService();
+    WriteFile(root / "work" / "text.mp3", "not audio");
+    ProcessResult run = Cli({"fetch", "--host", host, (root / "work" / "text.mp3").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "파일 채크썸 취득에 실패했습니다.\n");
+    EXPECT_EQ(run.out, "");
+
+    run = Cli({"fetch", "--host", host, Work("unknown.mp3", "unknown.mp3").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "서버에서 가사 정보 취득에 실패했습니다.\n");
+
+    run = Cli({"fetch", "--host", host, (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "지정된 파일이 유효하지 않습니다.\n");
+
+    run = Cli({"folder", "--host", host, (root / "work" / "text.mp3").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "지정된 폴더가 유효하지 않습니다.\n");
+
+    const fs::path song = Work("song.mp3", "song.mp3");
+    run = Cli(
+        {"fetch", "--host", host, song.string(), "--save", (root / "missing" / "x.lrc").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "가사 파일 저장에 실패했습니다.\n");
+}
+
+TEST_F(CliJobTest, UsageErrorsExitWithTwoAndOneLine) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"fetch"},
+                                                 {"folder"},
+                                                 {"fetch", "a", "b"},
+                                                 {"folder", "--encoding", "latin9", "x"},
+                                                 {"fetch", "--bogus", "x"},
+                                                 {"folder", "x", "--host"},
+                                                 {"nonsense"}}) {
+        const ProcessResult run = Cli(args);
+        EXPECT_EQ(run.exitCode, 2) << args.front();
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    for (const char* command : {"fetch", "folder"}) {
+        const ProcessResult run = Cli({command, "--help"});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRUE(run.out.starts_with(std::string("Usage: quillon-cli ") + command));
+    }
+}
+
+}  // namespace
+}  // namespace quillon
