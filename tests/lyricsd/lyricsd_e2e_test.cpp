@@ -2,13 +2,9 @@
 // it over loopback.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,8 +19,8 @@
 
 #include "catalogue_folder.h"
 #include "service/lyricquery.h"
+#include "support/process.h"
 
-extern char** environ;
 
 namespace quillon {
 namespace {
@@ -33,88 +29,18 @@ using namespace std::chrono_literals;
 using testing::CatalogueFolder;
 
 // The service binary with its stdout on a pipe and its stderr in a file.
-class Lyricsd {
+class Lyricsd : public testing::Process {
 public:
-    explicit Lyricsd(const std::vector<std::string>& args, const std::filesystem::path& logFile)
-        : log(logFile) {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> argv = {QUILLON_LYRICSD_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> raw;
-        for (std::string& arg : argv) raw.push_back(arg.data());
-        raw.push_back(nullptr);
-        const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeFds[1]);
-        output = pipeFds[0];
-        if (spawned != 0) throw std::runtime_error("cannot start quillon-lyricsd");
-    }
-
-    ~Lyricsd() {
-        if (pid > 0 && !exitStatus) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        close(output);
-    }
-
-    // The next stdout line, or nothing if none comes within `limit`.
-    std::optional<std::string> ReadLine(std::chrono::milliseconds limit = 5s) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            if (const std::size_t end = pending.find('\n'); end != std::string::npos) {
-                std::string line = pending.substr(0, end);
-                pending.erase(0, end + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            pollfd p{output, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                return std::nullopt;
-            char buffer[256];
-            const ssize_t n = read(output, buffer, sizeof buffer);
-            if (n <= 0) return std::nullopt;
-            pending.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-
-    // The exit code once the process has ended, or nothing if it is still running at `limit`.
-    std::optional<int> Wait(std::chrono::milliseconds limit = 5s) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (!exitStatus) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (std::chrono::steady_clock::now() > until) return std::nullopt;
-            std::this_thread::sleep_for(5ms);
-        }
-        return exitStatus;
-    }
-
-    void Signal(int number) const { kill(pid, number); }
-
-    std::string Log() const {
-        std::ifstream in(log);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-    std::string pending;
+    Lyricsd(const std::vector<std::string>& args, const std::filesystem::path& logFile)
+        : Process(WithProgram(args), logFile) {}
+    std::string Log() const { return Stderr(); }
 
 private:
-    std::filesystem::path log;
-    pid_t pid = -1;
-    int output = -1;
-    std::optional<int> exitStatus;
+    static std::vector<std::string> WithProgram(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {QUILLON_LYRICSD_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
 };
 
 // A bare HTTP/1.1 exchange that closes the connection: the status code and the body.
