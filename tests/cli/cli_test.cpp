@@ -1,9 +1,5 @@
 // quillon-cli as a user runs it: the real binary, its stdout, stderr and exit status.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -12,8 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/audio_fixtures.h"
-
-extern char** environ;
+#include "support/process.h"
 
 namespace quillon {
 namespace {
@@ -21,40 +16,13 @@ namespace {
 using fixtures::AudioFixture;
 using fixtures::TempDir;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using CliRun = testing::ProcessResult;
 
 CliRun RunCli(const std::vector<std::string>& args) {
     TempDir dir;
-    const auto outPath = dir.Path() / "stdout", errPath = dir.Path() / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0600);
-    std::vector<std::string> argStrings{QUILLON_CLI};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    CliRun run;
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, QUILLON_CLI, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << QUILLON_CLI;
-        return run;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = fixtures::ReadBytes(outPath);
-    run.err = fixtures::ReadBytes(errPath);
-    return run;
+    std::vector<std::string> argv{QUILLON_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testing::RunProcess(argv, dir.Path() / "stderr");
 }
 
 std::string Line(const std::string& file) {
@@ -110,7 +78,7 @@ TEST(CliTest, HelpExitsZero) {
 TEST(CliTest, UsageErrorsExitTwoWithOneLine) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"checksum"}, {"checksum", "--bogus", "a.mp3"}, {"frobnicate", "a.mp3"}}) {
-        SCOPED_TRACE(testing::PrintToString(args));
+        SCOPED_TRACE(::testing::PrintToString(args));
         const CliRun run = RunCli(args);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.out, "");
