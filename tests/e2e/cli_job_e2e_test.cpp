@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -112,20 +111,29 @@ protected:
     std::optional<Process> service;
 };
 
-// "HH:MM:SS.mmm<TAB>KIND<TAB>TEXT" lines without their times.
+// True for "HH:MM:SS.mmm".
+bool IsClockTime(std::string_view text) {
+    if (text.size() != 12) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char expected = i == 2 || i == 5 ? ':' : i == 8 ? '.' : '0';
+        if (expected == '0' ? (text[i] < '0' || text[i] > '9') : text[i] != expected) return false;
+    }
+    return true;
+}
+
+// "HH:MM:SS.mmm<TAB>KIND<TAB>TEXT" lines without their times: "KIND TEXT".
 std::vector<std::string> LogWithoutTimes(const std::string& out) {
-    static const std::regex line(R"(^\d\d:\d\d:\d\d\.\d\d\d\t(\d)\t(.*)$)");
     std::vector<std::string> rows;
     std::size_t start = 0;
     while (start < out.size()) {
-        const std::size_t end = out.find('\n', start);
+        std::size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
         const std::string text = out.substr(start, end - start);
-        std::smatch match;
-        if (std::regex_match(text, match, line))
-            rows.push_back(match[1].str() + " " + match[2].str());
-        else
-            rows.push_back("malformed: " + text);
-        if (end == std::string::npos) break;
+        const bool wellFormed = text.size() > 15 && IsClockTime(text.substr(0, 12)) &&
+                                text[12] == '\t' && text[13] >= '0' && text[13] <= '9' &&
+                                text[14] == '\t';
+        rows.push_back(wellFormed ? text.substr(13, 1) + " " + text.substr(15)
+                                  : "malformed: " + text);
         start = end + 1;
     }
     return rows;
