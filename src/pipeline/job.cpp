@@ -69,7 +69,8 @@ std::u16string_view CheckJobPath(DownloadMode mode, const fs::path& path) {
 }
 
 std::u16string DisplayName(const fs::path& path) {
-    const PathParts parts(Utf8ToWide(path.native()));
+    // Only the name is decoded: a folder name that is not valid UTF-8 cannot run into it.
+    const PathParts parts(NativeSeparator + Utf8ToWide(path.filename().native()));
     return parts.Span(PathParts::BaseName, nullptr, PathParts::BaseName) +
            parts.Span(PathParts::Extension, nullptr, PathParts::Extension);
 }

@@ -182,6 +182,9 @@ TEST(DisplayName, IsBaseNameAndExtension) {
     EXPECT_EQ(DisplayName("/music/song.mp3"), u"song.mp3");
     EXPECT_EQ(DisplayName("/music/a.mp3.bak"), u"a.mp3.bak");
     EXPECT_EQ(DisplayName("/music/노래 한 곡.mp3"), u"노래 한 곡.mp3");
+    // A folder name cut off inside a character does not run into the file's name.
+    EXPECT_EQ(DisplayName(std::string("/music/\xEC\x95\xA8\xEB\xB2\x94 \xC3/song.mp3")),
+              u"song.mp3");
 }
 
 TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {

@@ -21,7 +21,6 @@
 #include "service/lyricquery.h"
 #include "support/process.h"
 
-
 namespace quillon {
 namespace {
 

@@ -1,0 +1,41 @@
+#include "app/quillonapp.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include <curl/curl.h>
+
+#include <utility>
+
+#include "app/quillondlg.h"
+#include "settings/settings.h"
+
+namespace quillon {
+
+CQuillonApp::CQuillonApp()
+    : CQuillonApp([] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }) {}
+
+CQuillonApp::CQuillonApp(NetworkStartup startup) : startNetwork(std::move(startup)) {}
+
+bool CQuillonApp::InitInstance() {
+    if (!startNetwork()) {
+        // The caption is the program's name, the base name of its executable.
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                        QStringLiteral("Windows 소켓 초기화에 실패하였습니다."), QMessageBox::Ok);
+        box.exec();
+        return false;
+    }
+
+    SettingsStore settings;
+    {
+        CQuillonDlg dialog(settings);
+        dialog.exec();
+    }  // the window's destruction stores the last file or folder
+
+    // A worker that did not stop in time may still hold a transfer; the process ends anyway,
+    // but the network layer is only taken down under no one's feet.
+    if (CQuillonDlg::LiveWorkers() == 0) curl_global_cleanup();
+    return false;
+}
+
+}  // namespace quillon

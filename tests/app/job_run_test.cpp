@@ -1,0 +1,332 @@
+// Real runs of the window against quillon-lyricsd on loopback (and against a stalling fake
+// service where a slow answer is needed): a single file with its fields, rows, saving and raw
+// lyric; a folder with its log and LRC files; stopping; closing while the service keeps quiet.
+#include <QCheckBox>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "app/app_fixture.h"
+#include "audio/checksum.h"
+#include "pipeline/messages.h"
+#include "support/fake_service.h"
+#include "support/process.h"
+
+namespace quillon::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const fs::path kAudio = fs::path(QUILLON_TEST_DATA_DIR) / "audio";
+
+constexpr char kSongLrc[] =
+    "[ti:봄]\n[ar:가수]\n[al:A]\n[00:00.00]봄\n[00:01.00]하나\n[00:01.00]one\n"
+    "[00:01.00]hana\n[00:02.00]둘\n";
+constexpr char16_t kSongLyric[] =
+    u"[00:00.00]봄\n[00:01.00]하나\n[00:01.00]one\n[00:01.00]hana\n[00:02.00]둘";
+constexpr char16_t kSongLrcText[] =
+    u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n[00:01.00]하나 / one / hana\r\n"
+    u"[00:02.00]둘\r\n";
+
+std::vector<std::pair<QString, QString>> Rows(ReportListCtrl* view) {
+    std::vector<std::pair<QString, QString>> rows;
+    for (int i = 0; i < view->RowCount(); ++i)
+        rows.emplace_back(view->CellText(i, 1), view->CellText(i, 2));
+    return rows;
+}
+
+void RunJob(TestDlg& dlg, const fs::path& path) {
+    PathBox(dlg)->setText(Q(path));
+    Button(dlg, Dlg::IdDownload)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
+}
+
+// One quillon-lyricsd for the whole suite, serving two songs.
+class JobRunTest : public AppTest {
+protected:
+    static void SetUpTestSuite() {
+        catalog = fs::temp_directory_path() / ("quillon-app-catalog-" + std::to_string(::getpid()));
+        fs::remove_all(catalog);
+        fs::create_directories(catalog);
+        fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", catalog / "song.mp3");
+        WriteBytes(catalog / "song.lrc", kSongLrc);
+        fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", catalog / "other.mp3");
+        WriteBytes(catalog / "other.lrc", "[ti:Other]\n[ar:B]\n[al:C]\n[00:03.00]x\n");
+        service = std::make_unique<Process>(
+            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", catalog.string()},
+            catalog.string() + ".log");
+        const auto line = service->ReadLine();
+        ASSERT_TRUE(line && line->starts_with("listening on ")) << line.value_or("(nothing)");
+        host = QString::fromStdString(line->substr(13));
+    }
+    static void TearDownTestSuite() {
+        service.reset();
+        fs::remove_all(catalog);
+        fs::remove(catalog.string() + ".log");
+    }
+    void SetUp() override {
+        AppTest::SetUp();
+        SettingsStore().SetServiceHost(host);
+    }
+    fs::path Song() {
+        fs::copy_file(catalog / "song.mp3", Work("song.mp3"));
+        return Work("song.mp3");
+    }
+
+    static inline fs::path catalog;
+    static inline std::unique_ptr<Process> service;
+    static inline QString host;
+};
+
+TEST_F(JobRunTest, SingleFileShowsInfoAndRowsAndEnablesSave) {
+    const fs::path song = Song();
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    dlg.show();
+    PathBox(dlg)->setText(Q(song));
+    Button(dlg, Dlg::IdDownload)->click();
+    ASSERT_TRUE(dlg.JobRunning());
+    for (int id : {Dlg::IdDownload, Dlg::IdSave, Dlg::IdMode, Dlg::IdPath})
+        EXPECT_FALSE(dlg.Control(id)->isEnabled()) << id;
+
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
+    EXPECT_EQ(Field(dlg, Dlg::IdTitle)->text(), u"봄"_s);
+    EXPECT_EQ(Field(dlg, Dlg::IdArtist)->text(), u"가수"_s);
+    EXPECT_EQ(Field(dlg, Dlg::IdAlbum)->text(), u"A"_s);
+    EXPECT_EQ(Rows(dlg.LyricListView()),
+              (std::vector<std::pair<QString, QString>>{{u"00:00.00"_s, u"봄"_s},
+                                                        {u"00:01.00"_s, u"하나 / one / hana"_s},
+                                                        {u"00:02.00"_s, u"둘"_s}}));
+    for (int id : {Dlg::IdDownload, Dlg::IdSave, Dlg::IdMode, Dlg::IdPath})
+        EXPECT_TRUE(dlg.Control(id)->isEnabled()) << id;
+    EXPECT_FALSE(dlg.Tip().isVisible());
+    EXPECT_FALSE(fs::exists(Work("song.lrc")));  // a single file is saved on request only
+
+    // Again without the second lines: laid out anew from the held answer, fields shown again.
+    static_cast<QCheckBox*>(dlg.Control(Dlg::IdSecondLine))->setChecked(false);
+    RunJob(dlg, song);
+    EXPECT_EQ(dlg.LyricListView()->CellText(1, 2), u"하나 / hana"_s);
+    EXPECT_EQ(Field(dlg, Dlg::IdTitle)->text(), u"봄"_s);
+    EXPECT_TRUE(Button(dlg, Dlg::IdSave)->isEnabled());
+}
+
+TEST_F(JobRunTest, SingleFileFailuresShowTheirTipAndKeepSaveDisabled) {
+    fs::copy_file(kAudio / "mpeg1-layer2.mp3", Work("unknown.mp3"));
+    fs::copy_file(kAudio / "three-bytes.mp3", Work("short.mp3"));
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    dlg.show();
+    for (const auto& [file, tip] : {std::pair{"unknown.mp3", text::ServerFailedTip},
+                                    std::pair{"short.mp3", text::ChecksumFailedTip}}) {
+        dlg.Tip().Hide();
+        RunJob(dlg, Work(file));
+        EXPECT_TRUE(dlg.Tip().isVisible()) << file;
+        EXPECT_EQ(dlg.Tip().Text(), QString::fromUtf16(tip));
+        EXPECT_FALSE(Button(dlg, Dlg::IdSave)->isEnabled());
+        EXPECT_TRUE(Button(dlg, Dlg::IdDownload)->isEnabled());
+    }
+}
+
+TEST_F(JobRunTest, EditedAndDeletedRowsAreSavedInEachEncoding) {
+    const fs::path song = Song();
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    dlg.show();
+    dlg.activateWindow();
+    RunJob(dlg, song);
+    ReportListCtrl* view = dlg.LyricListView();
+
+    // Edit the last lyric cell in place, then delete the middle row with the Delete key.
+    ASSERT_TRUE(view->BeginCellEdit(2, 2));
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, u"two"_s);
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_EQ(view->CellText(2, 2), u"two"_s);
+    EXPECT_TRUE(dlg.isVisible());
+    view->setFocus();
+    view->setCurrentCell(1, 2);
+    QTest::keyClick(view, Qt::Key_Delete);
+    ASSERT_EQ(view->RowCount(), 2);
+
+    const std::u16string saved = u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n[00:02.00]two";
+    const std::string expected[] = {
+        "[ar:\xB0\xA1\xBC\xF6]\r\n[ti:\xBA\xBD]\r\n[al:A]\r\n[00:00.00]\xBA\xBD\r\n[00:02.00]two",
+        Utf16Bytes(saved, true), Utf16Bytes(saved, false)};
+    int previous = 0;
+    for (int encoding : {1, 2, 0}) {
+        const fs::path out = Work("saved-" + std::to_string(encoding) + ".lrc");
+        dlg.SetSaveAnswer(out, encoding);
+        Button(dlg, Dlg::IdSave)->click();
+        // The dialog starts beside the music file, with its name and the last encoding.
+        EXPECT_EQ(dlg.saveAsked.back().folder, Q(root / "work") + u'/');
+        EXPECT_EQ(dlg.saveAsked.back().name, u"song"_s);
+        EXPECT_EQ(dlg.saveAsked.back().filter, previous);
+        EXPECT_EQ(ReadBytes(out), expected[encoding]) << encoding;
+        EXPECT_EQ(settings.Encoding(), encoding);
+        previous = encoding;
+    }
+    EXPECT_FALSE(dlg.Tip().isVisible());
+
+    dlg.saveAnswer.reset();  // cancelled: the setting stays
+    Button(dlg, Dlg::IdSave)->click();
+    EXPECT_EQ(settings.Encoding(), 0);
+
+    // A file that cannot be written says so; the chosen encoding is kept all the same.
+    dlg.SetSaveAnswer(Work("no-such-folder/x.lrc"), 2);
+    Button(dlg, Dlg::IdSave)->click();
+    EXPECT_TRUE(dlg.Tip().isVisible());
+    EXPECT_EQ(dlg.Tip().Text(), QString::fromUtf16(text::SaveFailedTip));
+    EXPECT_EQ(settings.Encoding(), 2);
+}
+
+TEST_F(JobRunTest, RawLyricsAreWrittenBesideTheSongAndOpened) {
+    const fs::path song = Song();
+    WriteBytes(Work("song.txt"), "old");
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    RunJob(dlg, song);
+    dlg.ViewRawLyrics();
+    EXPECT_EQ(ReadBytes(Work("song.txt")), Utf16Bytes(kSongLyric, true));
+    EXPECT_EQ(dlg.opened, QStringList{Q(Work("song.txt"))});
+
+    // Not in folder mode, and not once the answer is gone with the mode change.
+    fs::remove(Work("song.txt"));
+    ModeBox(dlg)->setCurrentIndex(1);
+    dlg.ViewRawLyrics();
+    ModeBox(dlg)->setCurrentIndex(0);
+    dlg.ViewRawLyrics();
+    EXPECT_FALSE(fs::exists(Work("song.txt")));
+    EXPECT_EQ(dlg.opened.size(), 1);
+}
+
+TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
+    Song();
+    fs::copy_file(catalog / "other.mp3", Work("other.mp3"));
+    fs::copy_file(kAudio / "mpeg1-layer2.mp3", Work("unknown.mp3"));
+    fs::copy_file(kAudio / "three-bytes.mp3", Work("short.mp3"));
+    SettingsStore settings;
+    settings.SetEncoding(1);
+    TestDlg dlg(settings);
+    ModeBox(dlg)->setCurrentIndex(1);
+    PathBox(dlg)->setText(Q(root / "work"));
+    Button(dlg, Dlg::IdDownload)->click();
+    ASSERT_TRUE(dlg.JobRunning());
+    EXPECT_EQ(Button(dlg, Dlg::IdDownload)->text(), u"가사 다운로드 종료"_s);
+    EXPECT_TRUE(Button(dlg, Dlg::IdDownload)->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
+    EXPECT_EQ(Button(dlg, Dlg::IdDownload)->text(), u"가사 다운로드 개시"_s);
+    EXPECT_TRUE(ModeBox(dlg)->isEnabled());
+    EXPECT_FALSE(Button(dlg, Dlg::IdSave)->isEnabled());
+
+    // Files come in the order the folder lists them; the steps of each stay together.
+    QString log;
+    const QRegularExpression time(u"^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$"_s);
+    for (int i = 0; i < dlg.LogListView()->RowCount(); ++i) {
+        EXPECT_TRUE(time.match(dlg.LogListView()->CellText(i, 1)).hasMatch()) << i;
+        log += QString::number(LogKind(dlg, i)) + u' ' + dlg.LogListView()->CellText(i, 2) + u'\n';
+    }
+    const QString steps[] = {
+        u"4 가사 정보 취득 개시 (song.mp3)\n2 제목: 봄, 가수: 가수, 앨범: A\n"
+        "5 가사 파일 저장 완료 (song.mp3)\n"_s,
+        u"4 가사 정보 취득 개시 (other.mp3)\n2 제목: Other, 가수: B, 앨범: C\n"
+        "5 가사 파일 저장 완료 (other.mp3)\n"_s,
+        u"4 가사 정보 취득 개시 (unknown.mp3)\n3 서버에서 가사 정보 취득 실패 (unknown.mp3)\n"_s,
+        u"3 파일 채크썸 취득 실패 (short.mp3)\n"_s,
+    };
+    qsizetype total = 0;
+    for (const QString& step : steps) {
+        EXPECT_TRUE(log.contains(step)) << log.toStdString();
+        total += step.size();
+    }
+    EXPECT_EQ(log.size(), total) << log.toStdString();
+
+    EXPECT_EQ(ReadBytes(Work("song.lrc")), Utf16Bytes(kSongLrcText, true));
+    EXPECT_TRUE(fs::exists(Work("other.lrc")));
+    EXPECT_FALSE(fs::exists(Work("unknown.lrc")));
+    EXPECT_EQ(dlg.LyricListView()->RowCount(), 4);  // the hidden view took every file's rows
+}
+
+// Two songs on a fake service that can hold an answer back.
+class SlowServiceTest : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", Work("a.mp3"));
+        fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", Work("b.mp3"));
+        for (const char* name : {"a.mp3", "b.mp3"})
+            fake.answers[Checksum(name)] = Answer(name, "[00:01.00]" + std::string(name));
+        SettingsStore().SetServiceHost(QString::fromStdString(fake.Host()));
+    }
+    std::string Checksum(const char* name) {
+        AudioChecksummer checksummer;
+        AudioChecksum sum{};
+        EXPECT_EQ(checksummer.Compute(Work(name), sum), ChecksumStatus::Ok);
+        return std::string(sum.data(), 32);
+    }
+
+    FakeService fake;
+};
+
+TEST_F(SlowServiceTest, HeldAnswerServesUntilThePathChanges) {
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    RunJob(dlg, Work("a.mp3"));
+    RunJob(dlg, Work("a.mp3"));
+    EXPECT_EQ(dlg.LyricListView()->CellText(0, 2), u"a.mp3"_s);
+    EXPECT_EQ(fake.Requests(), 1);
+    PathBox(dlg)->setText(Q(Work("b.mp3")));
+    RunJob(dlg, Work("a.mp3"));
+    EXPECT_EQ(fake.Requests(), 2);
+}
+
+TEST_F(SlowServiceTest, StopEndsAFolderRunAfterTheQueryInHand) {
+    fake.stallFor = Checksum("a.mp3");
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    ModeBox(dlg)->setCurrentIndex(1);
+    PathBox(dlg)->setText(Q(root / "work"));
+    Button(dlg, Dlg::IdDownload)->click();
+    fake.WaitUntilStalled();
+    ReportListCtrl* log = dlg.LogListView();
+    ASSERT_TRUE(WaitUntil([&] {
+        return log->RowCount() > 0 && log->CellText(log->RowCount() - 1, 2).contains(u"a.mp3"_s);
+    }));
+    const bool bWasFirst = fs::exists(Work("b.lrc"));
+
+    const auto pressed = std::chrono::steady_clock::now();
+    Button(dlg, Dlg::IdDownload)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 3s);
+    EXPECT_EQ(Button(dlg, Dlg::IdDownload)->text(), u"가사 다운로드 개시"_s);
+    // The cut-short query still logs its failure, and nothing follows it.
+    EXPECT_EQ(log->CellText(log->RowCount() - 1, 2), u"서버에서 가사 정보 취득 실패 (a.mp3)"_s);
+    EXPECT_FALSE(fs::exists(Work("a.lrc")));
+    EXPECT_EQ(fs::exists(Work("b.lrc")), bWasFirst);
+}
+
+TEST_F(SlowServiceTest, ClosingDuringASlowQueryReturnsPromptly) {
+    fake.stallFor = Checksum("a.mp3");
+    SettingsStore settings;
+    auto dlg = std::make_unique<TestDlg>(settings);
+    dlg->show();
+    PathBox(*dlg)->setText(Q(Work("a.mp3")));
+    Button(*dlg, Dlg::IdDownload)->click();
+    fake.WaitUntilStalled();
+
+    const auto start = std::chrono::steady_clock::now();
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_FALSE(dlg->JobRunning());
+    dlg.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(CQuillonDlg::LiveWorkers(), 0);
+    QCoreApplication::processEvents();  // what the worker queued went with the window
+}
+
+}  // namespace
+}  // namespace quillon::testing

@@ -1,0 +1,147 @@
+// Music files that change or are not what their names say while a folder run goes over them.
+#include <sys/stat.h>
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "fault_fixture.h"
+#include "pipeline/job.h"
+#include "pipeline/textwriter.h"
+#include "service/lyricquery.h"
+#include "service/textconv.h"
+
+namespace quillon::faults {
+namespace {
+
+class FileFaultTest : public FaultTest {};
+
+using namespace std::chrono_literals;
+using testing::Answer;
+using testing::FakeService;
+
+const std::vector<std::string> kLines = {"하나", "two"};
+
+// A window stand-in that, when the job announces its first file, deletes `victim`: the file
+// vanishes after the folder was listed and before its checksum is taken.
+class DeletingHost final : public JobHost {
+public:
+    explicit DeletingHost(fs::path file) : victim(std::move(file)) {}
+
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    int AppendRow() override {
+        rows.emplace_back();
+        return RowCount() - 1;
+    }
+    void SetCell(int row, int column, std::u16string_view text) override {
+        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
+    }
+    std::u16string Cell(int row, int column) override {
+        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
+    }
+    void SetInfoFields(const std::u16string&, const std::u16string&,
+                       const std::u16string&) override {}
+    void JobMessage(int kind, const std::u16string& text, bool) override {
+        if (messages.empty()) fs::remove(victim);
+        messages.push_back(std::to_string(kind) + " " + WideToUtf8(text));
+    }
+    int EncodingSetting() override { return EncodingUtf8; }
+
+    std::vector<std::array<std::u16string, 3>> rows;
+    std::vector<std::string> messages;
+
+private:
+    fs::path victim;
+};
+
+TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRunGoesOn) {
+    FakeService service;
+    PlaceSongs(Work(), {"a.mp3", "b.mp3", "c.mp3"});
+    service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+    const std::vector<fs::path> files = CollectMp3Files(Work());
+    ASSERT_EQ(files.size(), 3u);
+    const std::string first = files[0].filename(), gone = files[1].filename(),
+                      last = files[2].filename();
+
+    DeletingHost host(files[1]);
+    JobState state;
+    state.mode = DownloadMode::Folder;
+    state.path = Work();
+    state.isRunning = 1;
+    AudioChecksummer checksummer;
+    LyricQuery query(service.Host());
+    EXPECT_EQ(RunDownloadJob(state, host, checksummer, query), 1);
+
+    const std::string info = "2 제목: T, 가수: Singer, 앨범: Album";
+    EXPECT_EQ(
+        host.messages,
+        (std::vector<std::string>{
+            "4 가사 정보 취득 개시 (" + first + ")", info, "5 가사 파일 저장 완료 (" + first + ")",
+            "3 파일 채크썸 취득 실패 (" + gone + ")", "4 가사 정보 취득 개시 (" + last + ")", info,
+            "5 가사 파일 저장 완료 (" + last + ")"}));
+    EXPECT_EQ(service.Requests(), 2);
+    EXPECT_EQ(ReadFile(fs::path(files[0]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFile(fs::path(files[2]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
+    EXPECT_FALSE(fs::exists(fs::path(files[1]).replace_extension(".lrc")));
+}
+
+// Entries whose names hold ".mp3" but that are no music files: a FIFO nobody writes to, a
+// folder, a link to a folder and a link to nothing. None may hold the run up.
+TEST_F(FileFaultTest, FifoFolderAndLinksNamedMp3NeitherHangNorStopTheRun) {
+    FakeService service;
+    fs::copy_file(kSong, Work() / "z.mp3");
+    service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+    ASSERT_EQ(::mkfifo((Work() / "x.mp3").c_str(), 0644), 0);
+    fs::create_directory(Work() / "y.mp3");
+    fs::create_directory_symlink(Work() / "y.mp3", Work() / "u.mp3");
+    fs::create_symlink(Work() / "missing", Work() / "v.mp3");
+
+    testing::Process cli(Command(FolderArgs(service.Host())), root / "cli.err", Env());
+    const auto started = std::chrono::steady_clock::now();
+    const std::string out = cli.ReadRest(10s);
+    const auto code = cli.Wait(1s);
+    ASSERT_TRUE(code) << "still running after " << out;
+    EXPECT_EQ(*code, 0) << cli.Stderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+
+    const auto rows = LogRows(out);
+    EXPECT_TRUE(Has(rows, "3 파일 채크썸 취득 실패 (x.mp3)")) << out;
+    EXPECT_TRUE(Has(rows, "3 파일 채크썸 취득 실패 (v.mp3)")) << out;
+    EXPECT_TRUE(Has(rows, "5 가사 파일 저장 완료 (z.mp3)")) << out;
+    EXPECT_EQ(rows.size(), 5u) << out;  // the folder and the link to it are passed over
+    EXPECT_EQ(out.find("y.mp3"), std::string::npos);
+    EXPECT_EQ(out.find("u.mp3"), std::string::npos);
+    EXPECT_EQ(ReadFile(Work() / "z.lrc"), ExpectedLrc("T", kLines));
+    EXPECT_EQ(Names(Work()),
+              (std::vector<std::string>{"u.mp3", "v.mp3", "x.mp3", "y.mp3", "z.lrc", "z.mp3"}));
+}
+
+// Names are bytes: one that is not UTF-8, in a folder whose name is not UTF-8 either, gets its
+// LRC file under the same bytes.
+TEST_F(FileFaultTest, NamesThatAreNotUtf8GetTheirLrcUnderTheSameBytes) {
+    FakeService service;
+    service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+    const fs::path folder = Work() / "앨범 \xC3";  // a lead byte whose sequence is cut off
+    fs::create_directory(folder);
+    const std::vector<std::string> stems = {"\xFF\xFE", "caf\xE9", "\xED\xA0\x80", "a\xC3.b"};
+    PlaceSongs(folder,
+               {stems[0] + ".mp3", stems[1] + ".mp3", stems[2] + ".mp3", stems[3] + ".mp3"});
+
+    const testing::ProcessResult run =
+        Cli({"folder", "--host", service.Host(), "--encoding", "utf8", folder.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto rows = LogRows(run.out);
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [](const std::string& row) { return row.starts_with("5 "); }),
+              4)
+        << run.out;
+    for (const auto& stem : stems) {
+        SCOPED_TRACE(stem);
+        EXPECT_EQ(ReadFile(folder / (stem + ".lrc")), ExpectedLrc("T", kLines));
+    }
+    EXPECT_EQ(Names(folder).size(), 8u);
+}
+
+}  // namespace
+}  // namespace quillon::faults

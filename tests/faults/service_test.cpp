@@ -1,0 +1,187 @@
+// A folder run against a lyrics service that misbehaves: one that takes the request and never
+// answers, and answers that are broken in the body or cut off on the wire.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fault_fixture.h"
+#include "service/scripted_server.h"
+
+namespace quillon::faults {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HttpAnswer;
+using testing::PeerConnection;
+using testing::ReceivedRequest;
+using testing::ScriptedServer;
+
+const std::vector<std::string> kLines = {"하나", "two"};
+
+std::string GoodAnswer() {
+    return HttpAnswer(200, testing::Answer("T", ServiceLyric(kLines)));
+}
+
+// A port whose connections the kernel completes but that nobody takes: the request is sent
+// and no byte comes back.
+class DeafListener {
+public:
+    DeafListener() {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(fd, 8) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ADD_FAILURE() << "cannot listen on loopback";
+        }
+        port = ntohs(address.sin_port);
+    }
+    ~DeafListener() { ::close(fd); }
+    DeafListener(const DeafListener&) = delete;
+    DeafListener& operator=(const DeafListener&) = delete;
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+
+private:
+    int fd = -1;
+    int port = 0;
+};
+
+class ServiceFaultTest : public FaultTest {};
+
+class SilentServiceTest : public FaultTest {
+protected:
+    void SetUp() override {
+        FaultTest::SetUp();
+        PlaceSongs(Work(), {"a.mp3", "b.mp3", "c.mp3"});
+    }
+
+    // Starts a folder run against `host`, waits until its first query is `inFlight`, interrupts
+    // it and expects it to end within 2 s with the song in hand logged as a server failure.
+    void InterruptWhenInFlight(const std::string& host, const std::function<bool()>& inFlight) {
+        testing::Process cli(Command(FolderArgs(host)), root / "cli.err", Env());
+        const auto first = cli.ReadLine(5s);
+        ASSERT_TRUE(first);
+        EXPECT_NE(first->find("\t4\t"), std::string::npos) << *first;
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (!inFlight() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(inFlight());
+
+        const auto interrupted = std::chrono::steady_clock::now();
+        cli.Signal(SIGINT);
+        const auto code = cli.Wait(2s);
+        const auto took = std::chrono::steady_clock::now() - interrupted;
+        ASSERT_TRUE(code) << "still running 2 s after the interrupt";
+        EXPECT_EQ(*code, 1);
+        std::printf("stopped %lld ms after the interrupt\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        const auto rows = LogRows(*first + "\n" + cli.ReadRest(1s));
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_TRUE(rows[1].starts_with("3 서버에서 가사 정보 취득 실패 (")) << rows[1];
+        EXPECT_EQ(Names(Work()), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
+    }
+};
+
+TEST_F(SilentServiceTest, InterruptEndsTheRunWhileTheServiceKeepsTheRequestUnanswered) {
+    ScriptedServer silent([](const ReceivedRequest&, PeerConnection& peer) {
+        peer.Wait(30s);
+        return false;
+    });
+    InterruptWhenInFlight(silent.Host(), [&] { return silent.Requests().size() == 1; });
+    EXPECT_EQ(silent.Requests().size(), 1u);
+}
+
+TEST_F(SilentServiceTest, InterruptEndsTheRunWhileNobodyTakesTheConnection) {
+    DeafListener deaf;
+    // The request cannot be watched arriving; give the client time to send it and wait.
+    const auto since = std::chrono::steady_clock::now();
+    InterruptWhenInFlight(deaf.Host(),
+                          [&] { return std::chrono::steady_clock::now() - since > 300ms; });
+}
+
+// Every other answer is broken; each broken one fails its own song only, and the song after it
+// gets its LRC file over the same or a new connection.
+TEST_F(ServiceFaultTest, BrokenAnswerFailsItsSongAndTheNextSongIsWritten) {
+    const std::string answer = testing::Answer("T", ServiceLyric(kLines));
+    struct Broken {
+        std::string bytes;
+        bool keepsConnection;
+    };
+    const std::vector<Broken> broken = {
+        // Status 200, but what came is not the service's answer at all.
+        {HttpAnswer(200, "<html><body>\xFF\xFE Service Unavailable &lt;br&gt;</body></html>",
+                    "text/html"),
+         true},
+        // Status 200 with the XML cut off inside the lyric, framed correctly.
+        {HttpAnswer(200, answer.substr(0, answer.find("</strLyric>") - 5)), true},
+        // The length promises more than comes before the connection closes.
+        {"HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
+         "Content-Length: " +
+             std::to_string(answer.size()) + "\r\n\r\n" + answer.substr(0, answer.size() / 2),
+         false},
+    };
+    std::atomic<int> served{0};
+    ScriptedServer server([&](const ReceivedRequest&, PeerConnection& peer) {
+        const int n = served++;
+        if (n % 2 == 1) return peer.Send(GoodAnswer());
+        const Broken& next = broken.at(static_cast<std::size_t>(n / 2));
+        return peer.Send(next.bytes) && next.keepsConnection;
+    });
+    PlaceSongs(Work(),
+               {"song0.mp3", "song1.mp3", "song2.mp3", "song3.mp3", "song4.mp3", "song5.mp3"});
+
+    const testing::ProcessResult run = Cli(FolderArgs(server.Host()));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 6u);
+    // Answers broken in the body leave the connection usable; the cut-off one needs a new one.
+    EXPECT_EQ(requests[4].connection, requests[0].connection);
+    EXPECT_EQ(requests[5].connection, requests[4].connection + 1);
+
+    // Rows by song, in the order the run took them.
+    const auto rows = LogRows(run.out);
+    std::vector<std::string> songs;
+    for (const auto& row : rows) {
+        if (!row.starts_with("4 ")) continue;
+        const std::size_t open = row.rfind('(');
+        songs.push_back(row.substr(open + 1, row.size() - open - 2));
+    }
+    ASSERT_EQ(songs.size(), 6u) << run.out;
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < songs.size(); ++i) {
+        expected.push_back("4 가사 정보 취득 개시 (" + songs[i] + ")");
+        if (i % 2 == 0) {
+            expected.push_back("3 서버에서 가사 정보 취득 실패 (" + songs[i] + ")");
+        } else {
+            expected.push_back("2 제목: T, 가수: Singer, 앨범: Album");
+            expected.push_back("5 가사 파일 저장 완료 (" + songs[i] + ")");
+        }
+    }
+    EXPECT_EQ(rows, expected);
+    for (std::size_t i = 0; i < songs.size(); ++i) {
+        const fs::path lrc = Work() / fs::path(songs[i]).replace_extension(".lrc");
+        if (i % 2 == 0) {
+            EXPECT_FALSE(fs::exists(lrc)) << lrc;
+        } else {
+            EXPECT_EQ(ReadFile(lrc), ExpectedLrc("T", kLines)) << lrc;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quillon::faults
