@@ -44,6 +44,7 @@ public:
             response.set_content(it == answers.end() ? Answer("", "") : it->second,
                                  "application/soap+xml; charset=utf-8");
         });
+        server.set_tcp_nodelay(true);  // answers go out in two writes
         port = server.bind_to_any_port("127.0.0.1");
         thread = std::thread([this] { server.listen_after_bind(); });
         while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

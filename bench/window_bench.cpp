@@ -1,0 +1,135 @@
+// How long the window's event loop stalls while a job's results pour in through the worker
+// path: a folder run that logs 10,000 rows, and one song whose lyric has 2,000 lines. The probe
+// is a 1 ms timer on the window's thread; the longest gap between two of its ticks is the
+// longest time the window could not react.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include "app/quillondlg.h"
+#include "audio/checksum.h"
+#include "settings/settings.h"
+#include "support/fake_service.h"
+#include "widgets/reportlistctrl.h"
+
+namespace fs = std::filesystem;
+using namespace quillon;
+
+namespace {
+
+struct Stalls {
+    qint64 longestMs = 0;
+    qint64 totalMs = 0;
+};
+
+// Runs the job the window starts and measures the gaps of a 1 ms timer until `done` holds.
+Stalls Measure(CQuillonDlg& dlg, const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    Stalls stalls;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        stalls.longestMs = std::max(stalls.longestMs, now - last);
+        last = now;
+    });
+    probe.start();
+    dlg.OnDownload();
+    while (!done() || dlg.JobRunning())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    stalls.totalMs = clock.elapsed();
+    probe.stop();
+    return stalls;
+}
+
+std::string MakeSong() {
+    std::string out;
+    for (int frame = 0; frame < 40; ++frame) {
+        out += std::string("\xFF\xFB\x90\x64", 4);
+        for (int i = 4; i < 417; ++i) out += static_cast<char>((frame * 7 + i) & 0x7F);
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillon-window-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "config");
+    qputenv("XDG_CONFIG_HOME",
+            QFile::encodeName(QString::fromStdString((dir / "config").string())));
+    QApplication app(argc, argv);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+
+    const fs::path song = dir / "song.mp3";
+    std::ofstream(song, std::ios::binary) << MakeSong();
+    AudioChecksummer checksummer;
+    AudioChecksum sum;
+    checksummer.Compute(song, sum);
+    const std::string key(sum.data(), 32);
+
+    // The folder: 3,334 songs give 10,002 log rows (start, title, saved); fewer on request.
+    const int songs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3334;
+    fs::create_directories(dir / "folder");
+    for (int i = 0; i < songs; ++i)
+        fs::create_hard_link(song, dir / "folder" / ("song-" + std::to_string(i) + ".mp3"));
+
+    // The lyric: 2,000 lines, 1,000 times with a line and its translation each.
+    std::string lyric;
+    for (int i = 0; i < 1000; ++i) {
+        char time[16];
+        std::snprintf(time, sizeof time, "[%02d:%02d.%02d]", i / 600, i / 10 % 60, i % 10 * 10);
+        lyric += std::string(time) + "가사 한 줄 " + std::to_string(i) + "&lt;br&gt;" + time +
+                 "line " + std::to_string(i) + "&lt;br&gt;";
+    }
+
+    quillon::testing::FakeService service;
+    qputenv("QUILLON_SERVICE_HOST", QByteArray::fromStdString(service.Host()));
+    SettingsStore settings;
+    settings.SetEncoding(3);
+    CQuillonDlg dlg(settings);
+    dlg.show();
+    auto* mode = static_cast<QComboBox*>(dlg.Control(CQuillonDlg::IdMode));
+    auto* path = static_cast<QLineEdit*>(dlg.Control(CQuillonDlg::IdPath));
+
+    service.answers[key] = quillon::testing::Answer("긴 노래", lyric);
+    path->setText(QString::fromStdString(song.string()));
+    const Stalls single = Measure(dlg, [&] { return dlg.LyricListView()->RowCount() >= 1000; });
+    std::printf("lyric of 2,000 lines: %d rows in %lld ms, longest stall %lld ms\n",
+                dlg.LyricListView()->RowCount(), static_cast<long long>(single.totalMs),
+                static_cast<long long>(single.longestMs));
+
+    service.answers[key] = quillon::testing::Answer("짧은 노래", "[00:01.00]x");
+    mode->setCurrentIndex(1);
+    path->setText(QString::fromStdString((dir / "folder").string()));
+    const Stalls folder = Measure(dlg, [&] { return dlg.LogListView()->RowCount() >= 3 * songs; });
+    std::printf("folder of %d songs: %d log rows in %lld ms, longest stall %lld ms\n", songs,
+                dlg.LogListView()->RowCount(), static_cast<long long>(folder.totalMs),
+                static_cast<long long>(folder.longestMs));
+
+    dlg.reject();
+    fs::remove_all(dir);
+    const bool ok = single.longestMs < 50 && folder.longestMs < 50;
+    std::printf("goal (longest stall under 50 ms): %s\n", ok ? "met" : "missed");
+    return ok ? 0 : 1;
+}

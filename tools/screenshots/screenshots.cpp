@@ -1,0 +1,99 @@
+// Drives the real window through a single-file run, a folder run and a refused start, and saves
+// what the screen shows after each as PNG files. Run it on a display (scripts/screenshots starts
+// one) with QUILLON_SERVICE_HOST pointing at a lyrics service that knows the songs.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+
+#include <cstdio>
+#include <functional>
+
+#include <curl/curl.h>
+
+#include "app/quillondlg.h"
+#include "settings/settings.h"
+
+using namespace quillon;
+
+namespace {
+
+// Runs the event loop until `done` holds or `limitMs` has passed.
+bool WaitFor(const std::function<bool()>& done, int limitMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void Settle(int ms) {
+    WaitFor([] { return false; }, ms);
+}
+
+// What the screen shows of the window, and `above` pixels over it for a tip.
+bool Shoot(QWidget& window, const QString& file, int above = 0) {
+    Settle(400);
+    const QRect frame = window.frameGeometry().adjusted(0, -above, 0, 0);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+        0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (shot.isNull() || !shot.save(file)) {
+        std::fprintf(stderr, "quillon-screenshots: cannot save %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fputs("Usage: quillon-screenshots MUSIC_DIR OUT_DIR\n", stderr);
+        return 2;
+    }
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const QString music = QFile::decodeName(argv[1]);
+    const QString out = QFile::decodeName(argv[2]);
+
+    SettingsStore settings;
+    CQuillonDlg dlg(settings);
+    dlg.move(40, 90);
+    dlg.show();
+    auto* mode = static_cast<QComboBox*>(dlg.Control(CQuillonDlg::IdMode));
+    auto* path = static_cast<QLineEdit*>(dlg.Control(CQuillonDlg::IdPath));
+    auto* save = static_cast<QPushButton*>(dlg.Control(CQuillonDlg::IdSave));
+    bool ok = true;
+
+    // One song: the lyric rows with their translations, ready to save.
+    path->setText(music + QStringLiteral("/tone-a440.mp3"));
+    dlg.OnDownload();
+    ok &= WaitFor([&] { return !dlg.JobRunning() && save->isEnabled(); });
+    ok &= Shoot(dlg, out + QStringLiteral("/window-single-file.png"));
+
+    // The whole folder: the log of every step.
+    mode->setCurrentIndex(1);
+    path->setText(music);
+    dlg.OnDownload();
+    ok &= WaitFor([&] { return !dlg.JobRunning(); });
+    ok &= Shoot(dlg, out + QStringLiteral("/window-folder.png"));
+
+    // A start without a song: the tip above the download button.
+    mode->setCurrentIndex(0);
+    path->setText(QString());
+    dlg.OnDownload();
+    ok &= Shoot(dlg, out + QStringLiteral("/window-tip.png"), 60);
+
+    dlg.reject();
+    curl_global_cleanup();
+    return ok ? 0 : 1;
+}
