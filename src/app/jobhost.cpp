@@ -24,26 +24,40 @@ struct PendingCall {
 
 }  // namespace
 
+void JobCallPump::Drain() {
+    std::function<void(JobWindow&)> call;
+    JobWindow* target = nullptr;
+    {
+        std::lock_guard lock(channel->mutex);
+        if (channel->queue.empty() || channel->window == nullptr) return;
+        call = std::move(channel->queue.front());
+        channel->queue.pop_front();
+        target = channel->window;
+    }
+    call(*target);
+}
+
 void WindowJobHost::Connect(QObject* receiver, JobWindow* target) {
-    std::lock_guard lock(mutex);
-    context = receiver;
-    window = target;
+    std::lock_guard lock(channel->mutex);
+    pump = new JobCallPump(channel, receiver);
+    channel->window = target;
+    channel->queue.clear();
 }
 
 void WindowJobHost::Disconnect() {
-    std::lock_guard lock(mutex);
-    context = nullptr;
-    window = nullptr;
+    std::lock_guard lock(channel->mutex);
+    channel->window = nullptr;
+    channel->queue.clear();
+    if (pump != nullptr) pump->deleteLater();
+    pump = nullptr;
 }
 
 bool WindowJobHost::Post(WindowCall call) {
-    std::lock_guard lock(mutex);
-    if (context == nullptr || window == nullptr) return false;
-    // Posting under the lock: the window cannot be destroyed between the check and the post, and
-    // its destruction drops whatever is still queued for it.
-    JobWindow* target = window;
-    QMetaObject::invokeMethod(
-        context, [target, call = std::move(call)] { call(*target); }, Qt::QueuedConnection);
+    std::lock_guard lock(channel->mutex);
+    if (pump == nullptr || channel->window == nullptr) return false;
+    channel->queue.push_back(std::move(call));
+    // Posting under the lock: the pump cannot go away between the check and the post.
+    QMetaObject::invokeMethod(pump, "Drain", Qt::QueuedConnection);
     return true;
 }
 

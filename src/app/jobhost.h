@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "pipeline/job.h"
@@ -23,6 +25,28 @@ public:
                                 const QString& album) = 0;
     virtual void HandleJobMessage(int kind, const QString& text) = 0;
     virtual void HandleJobEnd(std::uint64_t job, int result) = 0;
+};
+
+// The calls a job host has queued for the window, and the window they go to. Shared by the
+// host and its pump, so either may go first.
+struct JobCallChannel {
+    std::mutex mutex;
+    std::deque<std::function<void(JobWindow&)>> queue;
+    JobWindow* window = nullptr;
+};
+
+// Runs a job host's queued calls on the window's thread, the oldest one per wake-up. The
+// wake-up carries no data: the calls cross threads in the channel, under its lock.
+class JobCallPump : public QObject {
+    Q_OBJECT
+
+public:
+    JobCallPump(std::shared_ptr<JobCallChannel> calls, QObject* parent)
+        : QObject(parent), channel(std::move(calls)) {}
+    Q_INVOKABLE void Drain();
+
+private:
+    std::shared_ptr<JobCallChannel> channel;
 };
 
 // The job's port into the window, used on the worker thread. Every call is carried over to the
@@ -66,9 +90,8 @@ private:
     bool Running() const { return running.load() != 0; }
 
     const std::atomic<int>& running;
-    std::mutex mutex;  // guards the two pointers against the window going away while posting
-    QObject* context = nullptr;
-    JobWindow* window = nullptr;
+    std::shared_ptr<JobCallChannel> channel = std::make_shared<JobCallChannel>();
+    JobCallPump* pump = nullptr;  // a child of the context object; guarded by the channel's lock
 };
 
 }  // namespace quillon
