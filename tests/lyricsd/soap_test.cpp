@@ -104,6 +104,18 @@ TEST(BuildGetLyric5Response, ClientReadsBackWhatTheCatalogueHolds) {
     EXPECT_EQ(info.lyric, u"[00:01.00]a &lt; b &amp; c\n[00:02.00]봄날\n[00:03.00]\n");
 }
 
+TEST(BuildGetLyric5Response, CharacterOutsideTheBmpSwallowsNoMarkup) {
+    // Found by lyricsd_lrc_fuzzer: the client reads a four-byte sequence as three bytes plus the
+    // start of another sequence, which took the "</" of </strTitle> (an empty title) and the
+    // "&l" of the break after a line (two lines run together).
+    LrcSong song;
+    song.title = "Song \xF0\x9F\x8E\xB5";
+    song.lines = {"[00:01.00]a\xF0\x9F\x8E\xB5", "[00:02.00]b"};
+    const LyricInfo info = ReadBack(BuildGetLyric5Response(&song));
+    EXPECT_EQ(info.title, u"Song \uFFFD");
+    EXPECT_EQ(info.lyric, u"[00:01.00]a\uFFFD\n[00:02.00]b");
+}
+
 TEST(BuildGetLyric5Response, UnknownSongHasEmptyFields) {
     const std::string answer = BuildGetLyric5Response(nullptr);
     for (const char* element : {"<strTitle></strTitle>", "<strArtist></strArtist>",

@@ -182,6 +182,27 @@ private:
     std::string checksum;
 };
 
+// A field's text as the client can read it: escaped, and with every character outside the Basic
+// Multilingual Plane as U+FFFD. The client takes each UTF-8 sequence for at most three bytes, so
+// a four-byte sequence would swallow the two bytes after it: the "</" of the closing tag, or
+// the "&l" of a line break.
+std::string ClientText(std::string_view text) {
+    const std::string escaped = XmlEscape(text);
+    std::string out;
+    out.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if ((static_cast<unsigned char>(escaped[i]) & 0xF8) != 0xF0) {
+            out.push_back(escaped[i]);
+            continue;
+        }
+        out.append("\xEF\xBF\xBD");
+        while (i + 1 < escaped.size() &&
+               (static_cast<unsigned char>(escaped[i + 1]) & 0xC0) == 0x80)
+            ++i;
+    }
+    return out;
+}
+
 void AppendElement(std::string& out, std::string_view name, std::string_view escaped) {
     out.append("<").append(name).append(">").append(escaped).append("</").append(name).append(">");
 }
@@ -236,16 +257,16 @@ std::string BuildGetLyric5Response(const LrcSong* song) {
     if (song != nullptr) {
         for (std::size_t i = 0; i < song->lines.size(); ++i) {
             if (i != 0) lyric.append("&lt;br&gt;");
-            lyric.append(XmlEscape(song->lines[i]));
+            lyric.append(ClientText(song->lines[i]));
         }
     }
     std::string out(EnvelopeStart);
     out.append("<GetLyric5Response xmlns=\"ALSongWebServer\">");
     AppendElement(out, "GetLyric5Result", song != nullptr ? "true" : "false");
     out.append("<output>");
-    AppendElement(out, "strTitle", song != nullptr ? XmlEscape(song->title) : "");
-    AppendElement(out, "strArtist", song != nullptr ? XmlEscape(song->artist) : "");
-    AppendElement(out, "strAlbum", song != nullptr ? XmlEscape(song->album) : "");
+    AppendElement(out, "strTitle", song != nullptr ? ClientText(song->title) : "");
+    AppendElement(out, "strArtist", song != nullptr ? ClientText(song->artist) : "");
+    AppendElement(out, "strAlbum", song != nullptr ? ClientText(song->album) : "");
     AppendElement(out, "strLyric", lyric);
     out.append("</output></GetLyric5Response>").append(EnvelopeEnd);
     return out;

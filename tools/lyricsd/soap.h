@@ -33,7 +33,8 @@ const char* RequestErrorText(RequestError error);
 std::string XmlEscape(std::string_view text);
 
 // The SOAP 1.2 answer to GetLyric5. With no song the answer carries a false result and empty
-// fields. The lyric's lines are escaped one by one and joined by an escaped <br>.
+// fields. The lyric's lines are escaped one by one and joined by an escaped <br>. Characters
+// outside the Basic Multilingual Plane go out as U+FFFD, which the client reads whole.
 std::string BuildGetLyric5Response(const LrcSong* song);
 
 // A SOAP 1.2 fault with the code Sender (the request was wrong) or Receiver.

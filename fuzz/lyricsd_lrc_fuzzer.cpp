@@ -1,0 +1,147 @@
+// quillon-lyricsd reading an LRC file of its catalogue: decoding, then the header tags and
+// timed lines, then the answer it builds from them as the client reads it.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "lyricsd/lrc.h"
+#include "lyricsd/soap.h"
+#include "service/lyricinfo.h"
+#include "service/lyricquery.h"
+#include "service/textconv.h"
+
+namespace {
+
+using namespace quillon;
+using namespace quillon::lyricsd;
+
+// True for strict UTF-8 that an XML document takes as it is and that holds no control
+// character other than tab, CR and LF.
+bool IsCleanText(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        char32_t c = 0;
+        char32_t minimum = 0;
+        if (b < 0x80) {
+            length = 1;
+            c = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            length = 2;
+            c = b & 0x1Fu;
+            minimum = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            length = 3;
+            c = b & 0x0Fu;
+            minimum = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            length = 4;
+            c = b & 0x07u;
+            minimum = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto x = static_cast<unsigned char>(text[i + k]);
+            if ((x & 0xC0) != 0x80) return false;
+            c = (c << 6) | (x & 0x3Fu);
+        }
+        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+        if ((c >= 0x7F && c < 0xA0) || c == 0xFFFE || c == 0xFFFF) return false;
+        i += length;
+    }
+    return true;
+}
+
+bool IsTrimmedLine(std::string_view s) {
+    if (s.find_first_of("\r\n") != std::string_view::npos) return false;
+    if (s.empty()) return true;
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    return !blank(s.front()) && !blank(s.back());
+}
+
+// What the client should make of a text the service sent: the characters as UTF-16, & < > as
+// the entities the client does not decode, and a character outside the Basic Multilingual
+// Plane, which the client cannot read from UTF-8, as U+FFFD. `text` is clean UTF-8.
+std::u16string AsClientReads(std::string_view text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        char32_t c = length == 1   ? b
+                     : length == 2 ? b & 0x1Fu
+                     : length == 3 ? b & 0x0Fu
+                                   : b & 0x07u;
+        for (std::size_t k = 1; k < length; ++k)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+        i += length;
+        if (c == '&')
+            out += u"&amp;";
+        else if (c == '<')
+            out += u"&lt;";
+        else if (c == '>')
+            out += u"&gt;";
+        else
+            out.push_back(c > 0xFFFF ? u'\uFFFD' : static_cast<char16_t>(c));
+    }
+    return out;
+}
+
+void CheckAnswer(const LrcSong& song) {
+    const std::string answer = BuildGetLyric5Response(&song);
+    LyricInfo info;
+    ExtractLyricInfo(Utf8ToWide(answer), info);
+    QUILLON_FUZZ_CHECK(info.title == AsClientReads(song.title), "the client reads another title");
+    QUILLON_FUZZ_CHECK(info.artist == AsClientReads(song.artist),
+                       "the client reads another artist");
+    QUILLON_FUZZ_CHECK(info.album == AsClientReads(song.album), "the client reads another album");
+
+    // The lines come back separated by line feeds; an escaped break inside a line (a line that
+    // holds "<br>") reads as a break too, as with any service.
+    std::u16string lyric;
+    for (std::size_t i = 0; i < song.lines.size(); ++i) {
+        if (i != 0) lyric += u'\n';
+        const std::u16string line = AsClientReads(song.lines[i]);
+        constexpr std::u16string_view escapedBreak = u"&lt;br&gt;";
+        std::size_t from = 0;
+        for (std::size_t at = line.find(escapedBreak); at != std::u16string::npos;
+             at = line.find(escapedBreak, from)) {
+            lyric.append(line, from, at - from).push_back(u'\n');
+            from = at + escapedBreak.size();
+        }
+        lyric.append(line, from);
+    }
+    QUILLON_FUZZ_CHECK(info.lyric == lyric, "the client reads other lyric lines");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string text = DecodeLrcText(bytes);
+    QUILLON_FUZZ_CHECK(IsCleanText(text), "decoded text that is not clean UTF-8");
+    // Clean UTF-8 without a byte order mark is taken as it is.
+    if (IsCleanText(bytes) && !bytes.starts_with("\xEF\xBB\xBF")) {
+        QUILLON_FUZZ_CHECK(text == bytes, "clean UTF-8 changed in decoding");
+    }
+
+    const LrcSong song = ParseLrc(text);
+    for (const std::string& line : song.lines) {
+        QUILLON_FUZZ_CHECK(StartsWithTimeTag(line), "a kept line without a time tag");
+        QUILLON_FUZZ_CHECK(IsTrimmedLine(line), "a kept line with a line end or blanks around");
+        QUILLON_FUZZ_CHECK(text.find(line) != std::string::npos, "a line not from the text");
+    }
+    for (const std::string* value : {&song.title, &song.artist, &song.album}) {
+        QUILLON_FUZZ_CHECK(IsTrimmedLine(*value), "a header value with a line end or blanks");
+        QUILLON_FUZZ_CHECK(text.find(*value) != std::string::npos,
+                           "a header value not from the text");
+    }
+    CheckAnswer(song);
+    return 0;
+}
