@@ -54,7 +54,7 @@ private:
 // the job runs: once `isRunning` drops to 0 a waiting call gives up within one wait slice and
 // returns a neutral value, and later ones are not made at all, so a window that waits for the
 // worker can never deadlock with it. A call given up on does nothing when it comes to run.
-class WindowJobHost final : public JobHost {
+class WindowJobHost final : public JobHost, private LyricView {
 public:
     static constexpr std::chrono::milliseconds WaitSlice{10};
 
@@ -69,6 +69,7 @@ public:
     // Queues the end notification of `job` with its result.
     void PostEnd(std::uint64_t job, int result);
 
+    LyricView& Lyrics() override { return *this; }
     int RowCount() override;
     int AppendRow() override;
     void SetCell(int row, int column, std::u16string_view text) override;

@@ -153,17 +153,7 @@ public:
     PrintingHost(DownloadMode jobMode, std::optional<int> encoding, SettingsStore& store)
         : mode(jobMode), fixedEncoding(encoding), settings(store) {}
 
-    int RowCount() override { return static_cast<int>(rows.size()); }
-    int AppendRow() override {
-        rows.emplace_back();
-        return RowCount() - 1;
-    }
-    void SetCell(int row, int column, std::u16string_view text) override {
-        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
-    }
-    std::u16string Cell(int row, int column) override {
-        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
-    }
+    LyricView& Lyrics() override { return view; }
     void SetInfoFields(const std::u16string& t, const std::u16string& a,
                        const std::u16string& b) override {
         title = t;
@@ -194,7 +184,7 @@ public:
         return text;
     }
 
-    std::vector<std::array<std::u16string, 3>> rows;
+    MemoryLyricView view;
     std::u16string title, artist, album;
 
 private:
@@ -252,7 +242,7 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
 
     PrintUtf16(stdout, u"제목: " + host.title + u"\n가수: " + host.artist + u"\n앨범: " +
                            host.album + u"\n");
-    for (const auto& row : host.rows) {
+    for (const auto& row : host.view.rows) {
         PrintUtf16(stdout,
                    row[LyricView::TimeColumn] + u"\t" + row[LyricView::LyricColumn] + u"\n");
     }
@@ -260,7 +250,7 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
     if (!options.savePath.empty()) {
         const int encoding = options.encoding ? *options.encoding : settings.Encoding();
         const LyricInfo info{host.title, host.artist, host.album, {}};
-        if (!WriteTextFileAtomically(options.savePath, BuildSavedLyricsText(info, host),
+        if (!WriteTextFileAtomically(options.savePath, BuildSavedLyricsText(info, host.view),
                                      encoding)) {
             PrintUtf16(stderr, text::SaveFailedTip);
             std::fputc('\n', stderr);

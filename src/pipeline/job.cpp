@@ -115,7 +115,7 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
 
         if (success) {
             if (Stopped(state)) return 0;
-            ComposeLyricRows(info.lyric, state.includeLine, host, state.lrcBody);
+            ComposeLyricRows(info.lyric, state.includeLine, host.Lyrics(), state.lrcBody);
         }
         if (Stopped(state)) return 0;
         if (success && folderMode && !state.lrcBody.empty()) {

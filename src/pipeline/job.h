@@ -36,12 +36,15 @@ struct JobState {
     std::u16string lrcBody;
 };
 
-// Whoever runs a job: the window, the command-line front end, or a test. The lyric view
+// Whoever runs a job: the window, the command-line front end, or a test. The lyric view's
 // operations and SetInfoFields are carried out before they return. Messages may be queued, but
 // must reach the receiver in order, each with its own text; `wait` asks that this one has been
 // taken before the call returns.
-class JobHost : public LyricView {
+class JobHost {
 public:
+    virtual ~JobHost() = default;
+    // The view the job's lyric rows go to.
+    virtual LyricView& Lyrics() = 0;
     virtual void SetInfoFields(const std::u16string& title, const std::u16string& artist,
                                const std::u16string& album) = 0;
     virtual void JobMessage(int kind, const std::u16string& text, bool wait) = 0;

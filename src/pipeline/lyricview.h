@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quillon {
 
@@ -18,6 +21,29 @@ public:
     virtual int AppendRow() = 0;
     virtual void SetCell(int row, int column, std::u16string_view text) = 0;
     virtual std::u16string Cell(int row, int column) = 0;
+};
+
+// A lyric view that keeps its rows in memory: the view of the headless front end and the tests.
+class MemoryLyricView final : public LyricView {
+public:
+    using Row = std::array<std::u16string, 3>;
+
+    MemoryLyricView() = default;
+    explicit MemoryLyricView(std::vector<Row> content) : rows(std::move(content)) {}
+
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    int AppendRow() override {
+        rows.emplace_back();
+        return RowCount() - 1;
+    }
+    void SetCell(int row, int column, std::u16string_view text) override {
+        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
+    }
+    std::u16string Cell(int row, int column) override {
+        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
+    }
+
+    std::vector<Row> rows;
 };
 
 }  // namespace quillon

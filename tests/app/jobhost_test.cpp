@@ -75,10 +75,10 @@ TEST_F(JobHostTest, CallsRunOnTheWindowThreadInOrderWithTheirOwnTexts) {
         std::u16string text = u"first";
         host.JobMessage(4, text, false);
         text = u"second";  // the first message keeps its own text
-        const int row = host.AppendRow();
-        host.SetCell(row, 2, u"가사");
-        readBack = host.Cell(row, 2);
-        countBack = host.RowCount();
+        const int row = host.Lyrics().AppendRow();
+        host.Lyrics().SetCell(row, 2, u"가사");
+        readBack = host.Lyrics().Cell(row, 2);
+        countBack = host.Lyrics().RowCount();
         host.SetInfoFields(u"봄", u"a", u"b");
         host.JobMessage(5, text, true);
         host.PostEnd(7, 1);
@@ -106,8 +106,8 @@ TEST_F(JobHostTest, AWorkerIsNotHeldOnceTheJobStops) {
     std::atomic<bool> returned{false};
     int count = -1;
     std::thread worker([&] {
-        count = host.RowCount();
-        host.AppendRow();                   // not even queued any more
+        count = host.Lyrics().RowCount();
+        host.Lyrics().AppendRow();          // not even queued any more
         host.JobMessage(3, u"late", true);  // queued, but not waited for
         returned = true;
     });

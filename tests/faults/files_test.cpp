@@ -29,17 +29,7 @@ class DeletingHost final : public JobHost {
 public:
     explicit DeletingHost(fs::path file) : victim(std::move(file)) {}
 
-    int RowCount() override { return static_cast<int>(rows.size()); }
-    int AppendRow() override {
-        rows.emplace_back();
-        return RowCount() - 1;
-    }
-    void SetCell(int row, int column, std::u16string_view text) override {
-        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
-    }
-    std::u16string Cell(int row, int column) override {
-        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
-    }
+    LyricView& Lyrics() override { return view; }
     void SetInfoFields(const std::u16string&, const std::u16string&,
                        const std::u16string&) override {}
     void JobMessage(int kind, const std::u16string& text, bool) override {
@@ -48,7 +38,7 @@ public:
     }
     int EncodingSetting() override { return EncodingUtf8; }
 
-    std::vector<std::array<std::u16string, 3>> rows;
+    MemoryLyricView view;
     std::vector<std::string> messages;
 
 private:

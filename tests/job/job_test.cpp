@@ -39,17 +39,7 @@ struct Message {
 
 class RecordingHost final : public JobHost {
 public:
-    int RowCount() override { return static_cast<int>(rows.size()); }
-    int AppendRow() override {
-        rows.emplace_back();
-        return RowCount() - 1;
-    }
-    void SetCell(int row, int column, std::u16string_view text) override {
-        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
-    }
-    std::u16string Cell(int row, int column) override {
-        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
-    }
+    LyricView& Lyrics() override { return view; }
     void SetInfoFields(const std::u16string& t, const std::u16string& a,
                        const std::u16string& b) override {
         fields = {t, a, b};
@@ -63,7 +53,7 @@ public:
         return encoding;
     }
 
-    std::vector<std::array<std::u16string, 3>> rows;
+    MemoryLyricView view;
     std::array<std::u16string, 3> fields;
     int fieldUpdates = 0;
     std::vector<Message> messages;
@@ -234,7 +224,7 @@ TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {
     EXPECT_FALSE(fs::exists(dir / "broken.lrc"));
     EXPECT_EQ(host.encodingReads, 2);  // read anew before each LRC file
     EXPECT_TRUE(state.lrcBody.empty());
-    EXPECT_EQ(host.rows.size(), 4u);  // the hidden view keeps the rows of every file
+    EXPECT_EQ(host.view.rows.size(), 4u);  // the hidden view keeps the rows of every file
 }
 
 TEST_F(JobTest, FolderWithoutSongsEndsQuietlyWithSuccess) {
@@ -303,7 +293,7 @@ TEST_F(JobTest, StopDuringAQueryEndsTheRunWithoutFilesForTheSongInHand) {
     EXPECT_EQ(host.messages[1].kind, LogIconError);  // the broken-off query logs its failure
     for (const auto& song : songs)
         EXPECT_FALSE(fs::exists(fs::path(song).replace_extension(".lrc")));
-    EXPECT_TRUE(host.rows.empty());
+    EXPECT_TRUE(host.view.rows.empty());
 }
 
 TEST_F(JobTest, StopBeforeTheFirstFileDoesNothing) {
@@ -322,8 +312,8 @@ TEST_F(JobTest, SingleFileShowsTheAnswerAndLaysItOutAgainWithoutAQuery) {
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.fields, (std::array<std::u16string, 3>{u"제목", u"Singer", u"Album"}));
     EXPECT_EQ(state.heldInfo.title, u"제목");
-    ASSERT_EQ(host.rows.size(), 3u);
-    EXPECT_EQ(host.rows[1][2], u"First / Second / Third");
+    ASSERT_EQ(host.view.rows.size(), 3u);
+    EXPECT_EQ(host.view.rows[1][2], u"First / Second / Third");
     EXPECT_EQ(state.lrcBody,
               u"[00:00.00]Title line\r\n[00:05.00]First / Second / Third\r\n"
               u"[00:09.50]Last\r\n");
@@ -331,14 +321,14 @@ TEST_F(JobTest, SingleFileShowsTheAnswerAndLaysItOutAgainWithoutAQuery) {
     EXPECT_EQ(service.Requests(), 1);
 
     // The window clears the view and the body before the next run; the answer is held.
-    host.rows.clear();
+    host.view.rows.clear();
     state.lrcBody.clear();
     state.includeLine[1] = 0;
     EXPECT_EQ(Run(DownloadMode::SingleFile, song), 1);
     EXPECT_EQ(service.Requests(), 1);
     EXPECT_EQ(host.fieldUpdates, 1);
-    ASSERT_EQ(host.rows.size(), 3u);
-    EXPECT_EQ(host.rows[1][2], u"First / Third");
+    ASSERT_EQ(host.view.rows.size(), 3u);
+    EXPECT_EQ(host.view.rows[1][2], u"First / Third");
 }
 
 TEST_F(JobTest, SingleFileFailuresAreTipsAtTheDownloadButton) {
@@ -359,7 +349,7 @@ TEST_F(JobTest, SingleFileFailuresAreTipsAtTheDownloadButton) {
 TEST_F(JobTest, SingleFileLyricWithoutRowsStillSucceeds) {
     const fs::path song = Song("plain.mp3", 13, "Plain", "just words");
     EXPECT_EQ(Run(DownloadMode::SingleFile, song), 1);
-    EXPECT_TRUE(host.rows.empty());
+    EXPECT_TRUE(host.view.rows.empty());
     EXPECT_TRUE(host.messages.empty());
 }
 

@@ -55,26 +55,6 @@ inline void WriteBytes(const std::filesystem::path& path, const std::string& byt
     out << bytes;
 }
 
-// A lyric view that keeps its rows in memory.
-class RecordingView : public LyricView {
-public:
-    RecordingView() = default;
-    explicit RecordingView(std::vector<std::array<std::u16string, 3>> content)
-        : rows(std::move(content)) {}
-
-    int RowCount() override { return static_cast<int>(rows.size()); }
-    int AppendRow() override {
-        rows.emplace_back();
-        return RowCount() - 1;
-    }
-    void SetCell(int row, int column, std::u16string_view text) override {
-        rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column)) = text;
-    }
-    std::u16string Cell(int row, int column) override {
-        return rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
-    }
-
-    std::vector<std::array<std::u16string, 3>> rows;
-};
+using RecordingView = MemoryLyricView;
 
 }  // namespace quillon::testing
