@@ -1,6 +1,8 @@
 // quillon-lyricsd reading an LRC file of its catalogue: decoding, then the header tags and
 // timed lines, then the answer it builds from them as the client reads it.
 
+#include <iconv.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,43 +20,48 @@ namespace {
 using namespace quillon;
 using namespace quillon::lyricsd;
 
+// The code points of `text` read by the C library's converter, which refuses overlong forms,
+// surrogates and values above U+10FFFF; false for anything it refuses or cannot take whole. The
+// code points must also convert back to the very same bytes.
+bool ToCodePoints(std::string_view text, std::u32string& out) {
+    static const iconv_t in = iconv_open("UTF-32LE", "UTF-8");
+    static const iconv_t back = iconv_open("UTF-8", "UTF-32LE");
+    QUILLON_FUZZ_CHECK(in != reinterpret_cast<iconv_t>(-1) && back != reinterpret_cast<iconv_t>(-1),
+                       "no UTF-8 converter in the C library");
+    std::string units(text.size() * 4, '\0');
+    char* from = const_cast<char*>(text.data());
+    std::size_t fromLeft = text.size();
+    char* to = units.data();
+    std::size_t toLeft = units.size();
+    iconv(in, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(in, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
+    units.resize(units.size() - toLeft);
+
+    out.clear();
+    for (std::size_t k = 0; k + 4 <= units.size(); k += 4) {
+        char32_t c = 0;
+        for (int b = 3; b >= 0; --b) c = (c << 8) | static_cast<unsigned char>(units[k + b]);
+        out.push_back(c);
+    }
+
+    std::string again(text.size(), '\0');
+    from = units.data();
+    fromLeft = units.size();
+    to = again.data();
+    toLeft = again.size();
+    iconv(back, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(back, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
+    return toLeft == 0 && again == text;
+}
+
 // True for strict UTF-8 that an XML document takes as it is and that holds no control
 // character other than tab, CR and LF.
 bool IsCleanText(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t c = 0;
-        char32_t minimum = 0;
-        if (b < 0x80) {
-            length = 1;
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            length = 2;
-            c = b & 0x1Fu;
-            minimum = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            length = 3;
-            c = b & 0x0Fu;
-            minimum = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            length = 4;
-            c = b & 0x07u;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto x = static_cast<unsigned char>(text[i + k]);
-            if ((x & 0xC0) != 0x80) return false;
-            c = (c << 6) | (x & 0x3Fu);
-        }
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    std::u32string points;
+    if (!ToCodePoints(text, points)) return false;
+    for (const char32_t c : points) {
         if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
         if ((c >= 0x7F && c < 0xA0) || c == 0xFFFE || c == 0xFFFF) return false;
-        i += length;
     }
     return true;
 }
@@ -70,17 +77,10 @@ bool IsTrimmedLine(std::string_view s) {
 // the entities the client does not decode, and a character outside the Basic Multilingual
 // Plane, which the client cannot read from UTF-8, as U+FFFD. `text` is clean UTF-8.
 std::u16string AsClientReads(std::string_view text) {
+    std::u32string points;
+    QUILLON_FUZZ_CHECK(ToCodePoints(text, points), "a song text that is not clean UTF-8");
     std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t c = length == 1   ? b
-                     : length == 2 ? b & 0x1Fu
-                     : length == 3 ? b & 0x0Fu
-                                   : b & 0x07u;
-        for (std::size_t k = 1; k < length; ++k)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-        i += length;
+    for (const char32_t c : points) {
         if (c == '&')
             out += u"&amp;";
         else if (c == '<')
