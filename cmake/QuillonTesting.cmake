@@ -13,12 +13,14 @@ function(quillon_add_test name)
     set(gui_env ENVIRONMENT QT_QPA_PLATFORM=offscreen)
   endif()
   target_link_libraries(${name} PRIVATE quillon_common ${ARG_LIBS} GTest::gtest ${main})
+  # Every test reaches the header-only helpers under tests/support.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     QUILLON_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120 LABELS ${name} ${gui_env})
 endfunction()
 
-# Header-only helpers shared by the tests (processes, a fake lyrics service).
+# What the helpers for processes and the fake lyrics service need.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 add_library(quillon_test_support INTERFACE)

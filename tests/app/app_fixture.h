@@ -31,6 +31,7 @@
 #include "app/browseedit.h"
 #include "app/quillondlg.h"
 #include "settings/settings.h"
+#include "support/files.h"
 #include "widgets/reportlistctrl.h"
 
 using namespace Qt::StringLiterals;
@@ -50,26 +51,6 @@ inline bool WaitUntil(const std::function<bool()>& done,
         QThread::msleep(1);
     }
     return true;
-}
-
-inline std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void WriteBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t c : text) {
-        const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
-        out += bigEndian ? high : low;
-        out += bigEndian ? low : high;
-    }
-    return out;
 }
 
 inline QString Q(const fs::path& path) {

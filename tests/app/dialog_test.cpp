@@ -148,7 +148,7 @@ TEST_F(DialogTest, AStartThatCannotRunExplainsWhyInATip) {
     dlg.move(100, 200);
     dlg.show();
     const fs::path file = Work("song.mp3");
-    WriteBytes(file, "not really");
+    WriteFileBytes(file, "not really");
     const std::vector<std::tuple<int, QString, const char16_t*>> cases{
         {0, QString(), text::ChooseFile},         {0, Q(Work("missing.mp3")), text::InvalidFile},
         {0, Q(root / "work"), text::InvalidFile}, {1, QString(), text::ChooseFolder},

@@ -52,9 +52,9 @@ protected:
         fs::remove_all(catalog);
         fs::create_directories(catalog);
         fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", catalog / "song.mp3");
-        WriteBytes(catalog / "song.lrc", kSongLrc);
+        WriteFileBytes(catalog / "song.lrc", kSongLrc);
         fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", catalog / "other.mp3");
-        WriteBytes(catalog / "other.lrc", "[ti:Other]\n[ar:B]\n[al:C]\n[00:03.00]x\n");
+        WriteFileBytes(catalog / "other.lrc", "[ti:Other]\n[ar:B]\n[al:C]\n[00:03.00]x\n");
         service = std::make_unique<Process>(
             std::vector<std::string>{QUILLON_LYRICSD, "--catalog", catalog.string()},
             catalog.string() + ".log");
@@ -166,7 +166,7 @@ TEST_F(JobRunTest, EditedAndDeletedRowsAreSavedInEachEncoding) {
         EXPECT_EQ(dlg.saveAsked.back().folder, Q(root / "work") + u'/');
         EXPECT_EQ(dlg.saveAsked.back().name, u"song"_s);
         EXPECT_EQ(dlg.saveAsked.back().filter, previous);
-        EXPECT_EQ(ReadBytes(out), expected[encoding]) << encoding;
+        EXPECT_EQ(ReadFileBytes(out), expected[encoding]) << encoding;
         EXPECT_EQ(settings.Encoding(), encoding);
         previous = encoding;
     }
@@ -186,12 +186,12 @@ TEST_F(JobRunTest, EditedAndDeletedRowsAreSavedInEachEncoding) {
 
 TEST_F(JobRunTest, RawLyricsAreWrittenBesideTheSongAndOpened) {
     const fs::path song = Song();
-    WriteBytes(Work("song.txt"), "old");
+    WriteFileBytes(Work("song.txt"), "old");
     SettingsStore settings;
     TestDlg dlg(settings);
     RunJob(dlg, song);
     dlg.ViewRawLyrics();
-    EXPECT_EQ(ReadBytes(Work("song.txt")), Utf16Bytes(kSongLyric, true));
+    EXPECT_EQ(ReadFileBytes(Work("song.txt")), Utf16Bytes(kSongLyric, true));
     EXPECT_EQ(dlg.opened, QStringList{Q(Work("song.txt"))});
 
     // Not in folder mode, and not once the answer is gone with the mode change.
@@ -245,7 +245,7 @@ TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
     }
     EXPECT_EQ(log.size(), total) << log.toStdString();
 
-    EXPECT_EQ(ReadBytes(Work("song.lrc")), Utf16Bytes(kSongLrcText, true));
+    EXPECT_EQ(ReadFileBytes(Work("song.lrc")), Utf16Bytes(kSongLrcText, true));
     EXPECT_TRUE(fs::exists(Work("other.lrc")));
     EXPECT_FALSE(fs::exists(Work("unknown.lrc")));
     EXPECT_EQ(dlg.LyricListView()->RowCount(), 4);  // the hidden view took every file's rows

@@ -14,15 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 namespace quillon::fixtures {
+
+using testing::ReadFileBytes;
 
 inline std::filesystem::path AudioFixture(const std::string& name) {
     return std::filesystem::path(QUILLON_TEST_DATA_DIR) / "audio" / name;
-}
-
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // One line of audio/expected-checksums.txt: the region start and checksum worked out by the

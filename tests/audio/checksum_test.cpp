@@ -10,12 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "audio/audio_fixtures.h"
+#include "support/files.h"
 
 namespace quillon {
 namespace {
 
 using fixtures::AudioFixture;
 using fixtures::TempDir;
+using testing::ReadFileBytes;
 
 ChecksumStatus StatusNamed(const std::string& name) {
     if (name == "no-audio-frame") return ChecksumStatus::NoAudioFrame;
@@ -53,7 +55,7 @@ TEST(AudioChecksumTest, MatchesTheIndependentlyComputedChecksums) {
 
 TEST(AudioChecksumTest, TrailingTagsBeyondTheRegionDoNotMatter) {
     TempDir dir;
-    const std::string audio = fixtures::ReadBytes(AudioFixture("mpeg1-layer3-cbr256-long.mp3"));
+    const std::string audio = ReadFileBytes(AudioFixture("mpeg1-layer3-cbr256-long.mp3"));
     ASSERT_GT(audio.size(), ChecksumRegionSize);
     std::string tagA = "TAG" + std::string(125, 'a'), tagB = "TAG" + std::string(125, 'b');
     AudioChecksummer job;
@@ -91,7 +93,7 @@ TEST(AudioChecksumTest, WhatCannotBeOpenedFails) {
 TEST(AudioChecksumTest, UnreadableFileFails) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
     TempDir dir;
-    const auto path = dir.Write("locked.mp3", fixtures::ReadBytes(AudioFixture("sync-at-509.mp3")));
+    const auto path = dir.Write("locked.mp3", ReadFileBytes(AudioFixture("sync-at-509.mp3")));
     std::filesystem::permissions(path, std::filesystem::perms::none);
     AudioChecksummer job;
     AudioChecksum sum;
@@ -103,8 +105,8 @@ TEST(AudioChecksumTest, UnreadableFileFails) {
 // zero bytes would give a wrong key, so it is a read error.
 TEST(AudioChecksumTest, FileThatShrinksWhileReadIsAReadError) {
     TempDir dir;
-    const auto path = dir.Write("shrinking.mp3",
-                                fixtures::ReadBytes(AudioFixture("mpeg1-layer3-cbr256-long.mp3")));
+    const auto path =
+        dir.Write("shrinking.mp3", ReadFileBytes(AudioFixture("mpeg1-layer3-cbr256-long.mp3")));
     Mp3File file;
     Mp3FrameHeader stream;
     AudioChecksum sum;

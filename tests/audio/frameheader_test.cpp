@@ -34,7 +34,7 @@ TEST(DecodeFrameHeaderTest, FrameLengths) {
         {0xFFEB8800, {3, 3, 8000, 64, 576}},    // version bits 0b01 also MPEG-2.5
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.header);
+        SCOPED_TRACE(::testing::Message() << std::hex << c.header);
         Mp3FrameHeader header;
         ASSERT_TRUE(Decode(c.header, header));
         EXPECT_EQ(header, c.expected);
@@ -51,7 +51,7 @@ TEST(DecodeFrameHeaderTest, RejectsAndLeavesTheHeaderAlone) {
         0xFEFB9064,
     };
     for (const std::uint32_t bits : rejected) {
-        SCOPED_TRACE(testing::Message() << std::hex << bits);
+        SCOPED_TRACE(::testing::Message() << std::hex << bits);
         Mp3FrameHeader header{9, 9, 9, 9, 9};
         EXPECT_FALSE(Decode(bits, header));
         EXPECT_EQ(header, (Mp3FrameHeader{9, 9, 9, 9, 9}));
@@ -110,7 +110,7 @@ void PrintTo(const ScanCase& c, std::ostream* os) {
     *os << c.fixture;
 }
 
-class FindFirstFrameTest : public testing::TestWithParam<ScanCase> {};
+class FindFirstFrameTest : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(FindFirstFrameTest, ConfirmsTheFirstFrameOrFails) {
     const ScanCase& c = GetParam();
@@ -127,7 +127,7 @@ TEST_P(FindFirstFrameTest, ConfirmsTheFirstFrameOrFails) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, FindFirstFrameTest,
-    testing::Values(
+    ::testing::Values(
         ScanCase{"mpeg1-layer3-cbr128.mp3", {1, 3, 44100, 128, 417}},
         ScanCase{"mpeg1-layer3-cbr256-long.mp3", {1, 3, 44100, 256, 835}},
         ScanCase{"mpeg1-layer3-vbr.mp3", {1, 3, 44100, 128, 417}},
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"free-format-only.mp3", {}}, ScanCase{"second-position-past-end.mp3", {}},
         ScanCase{"three-bytes.mp3", {}}, ScanCase{"empty.mp3", {}},
         ScanCase{"text-renamed.mp3", {}}),
-    [](const testing::TestParamInfo<ScanCase>& param) {
+    [](const ::testing::TestParamInfo<ScanCase>& param) {
         std::string name = param.param.fixture;
         name.resize(name.size() - 4);  // ".mp3"
         for (char& ch : name)

@@ -100,7 +100,7 @@ TEST(Mp3FileTest, RecognisesCandidatesWithTheirVersionAndLayer) {
     };
     TempDir dir;
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.bytes));
+        SCOPED_TRACE(::testing::PrintToString(c.bytes));
         Mp3File file;
         // At the very end of the file, so no later position forms a candidate.
         ASSERT_TRUE(file.Open(dir.Write("a.mp3", Zeros(20) + c.bytes)));

@@ -11,12 +11,17 @@
 
 #include "audio/checksum.h"
 #include "support/fake_service.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;
 
 namespace quillon {
 namespace {
+
+using testing::ReadFileBytes;
+using testing::Utf16Bytes;
+using testing::WriteFileBytes;
 
 using testing::Answer;
 using testing::FakeService;
@@ -35,26 +40,6 @@ constexpr char16_t kLrcText[] =
     u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n[00:01.00]하나 / one / hana\r\n"
     u"[00:02.00]둘\r\n";
 
-std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t c : text) {
-        const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
-        out += bigEndian ? high : low;
-        out += bigEndian ? low : high;
-    }
-    return out;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 class CliJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,9 +51,9 @@ protected:
         fs::create_directories(root / "work");
         fs::create_directories(root / "config");
         fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", root / "catalog" / "song.mp3");
-        WriteFile(root / "catalog" / "song.lrc", kSongLrc);
+        WriteFileBytes(root / "catalog" / "song.lrc", kSongLrc);
         fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", root / "catalog" / "other.mp3");
-        WriteFile(root / "catalog" / "other.lrc", "[ti:Other]\n[00:03.00]x\n");
+        WriteFileBytes(root / "catalog" / "other.lrc", "[ti:Other]\n[00:03.00]x\n");
         fs::copy_file(kAudio / "mpeg1-layer2.mp3", root / "catalog" / "unknown.mp3");
     }
     void TearDown() override {
@@ -166,7 +151,7 @@ TEST_F(CliJobTest, FolderRunWritesTheLrcInEveryEncoding) {
             Cli({"folder", "--host", host, "--encoding", c.encoding, (root / "work").string()},
                 {"QUILLON_ANSI_CODEPAGE=CP949"});
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(ReadFile(lrc), c.expected);
+        EXPECT_EQ(ReadFileBytes(lrc), c.expected);
     }
     // Nothing but the songs and their LRC files is left in the folder.
     std::vector<std::string> names;
@@ -195,7 +180,7 @@ TEST_F(CliJobTest, IncludeBoxesChooseTheSecondAndThirdLines) {
         args.insert(args.end(), c.flags.begin(), c.flags.end());  // options after the path too
         const ProcessResult run = Cli(args);
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_NE(ReadFile(root / "work" / "song.lrc").find("[00:01.00]" + c.row + "\r\n"),
+        EXPECT_NE(ReadFileBytes(root / "work" / "song.lrc").find("[00:01.00]" + c.row + "\r\n"),
                   std::string::npos)
             << c.row;
     }
@@ -204,7 +189,7 @@ TEST_F(CliJobTest, IncludeBoxesChooseTheSecondAndThirdLines) {
 TEST_F(CliJobTest, ChecksumFailureBetweenGoodSongsIsLoggedAndTheRunGoesOn) {
     const std::string host = StartService();
     Work("song.mp3", "a.mp3");
-    WriteFile(root / "work" / "b.mp3", "no audio in here");
+    WriteFileBytes(root / "work" / "b.mp3", "no audio in here");
     Work("other.mp3", "c.MP3");
     Work("unknown.mp3", "d.mp3");
     const ProcessResult run = Cli({"folder", "--host", host, (root / "work").string()});
@@ -231,13 +216,13 @@ TEST_F(CliJobTest, StaleLrcIsReplacedAndOddNamesKeepTheirDots) {
     const std::string host = StartService();
     Work("song.mp3", "song.mp3.bak");
     Work("song.mp3", "노래 한 곡.mp3");
-    WriteFile(root / "work" / "노래 한 곡.lrc", "stale");
+    WriteFileBytes(root / "work" / "노래 한 곡.lrc", "stale");
     // A folder named with its separator still works.
     const ProcessResult run =
         Cli({"folder", "--host", host, "--encoding", "utf16le", (root / "work").string() + "/"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(ReadFile(root / "work" / "song.mp3.lrc"), Utf16Bytes(kLrcText, false));
-    EXPECT_EQ(ReadFile(root / "work" / "노래 한 곡.lrc"), Utf16Bytes(kLrcText, false));
+    EXPECT_EQ(ReadFileBytes(root / "work" / "song.mp3.lrc"), Utf16Bytes(kLrcText, false));
+    EXPECT_EQ(ReadFileBytes(root / "work" / "노래 한 곡.lrc"), Utf16Bytes(kLrcText, false));
     EXPECT_NE(run.out.find("5\t가사 파일 저장 완료 (노래 한 곡.mp3)"), std::string::npos);
 }
 
@@ -258,13 +243,13 @@ TEST_F(CliJobTest, ReadOnlyFolderKeepsItsOldLrc) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const std::string host = StartService();
     Work("song.mp3", "song.mp3");
-    WriteFile(root / "work" / "song.lrc", "old");
+    WriteFileBytes(root / "work" / "song.lrc", "old");
     fs::permissions(root / "work", fs::perms::owner_read | fs::perms::owner_exec);
     const ProcessResult run = Cli({"folder", "--host", host, (root / "work").string()});
     fs::permissions(root / "work", fs::perms::owner_all);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("3\t가사 파일 저장 실패 (song.mp3)"), std::string::npos);
-    EXPECT_EQ(ReadFile(root / "work" / "song.lrc"), "old");
+    EXPECT_EQ(ReadFileBytes(root / "work" / "song.lrc"), "old");
 }
 
 TEST_F(CliJobTest, InterruptStopsTheRunAfterTheSongInHand) {
@@ -295,11 +280,11 @@ TEST_F(CliJobTest, SettingsGiveTheEncodingAndTheHost) {
     const std::string host = StartService();
     Work("song.mp3", "song.mp3");
     fs::create_directories(root / "config" / "Brantwell");
-    WriteFile(root / "config" / "Brantwell" / "Quillon.conf",
-              "[Settings]\nEncoding=2\nServiceHost=" + host + "\n");
+    WriteFileBytes(root / "config" / "Brantwell" / "Quillon.conf",
+                   "[Settings]\nEncoding=2\nServiceHost=" + host + "\n");
     ProcessResult run = Cli({"folder", (root / "work").string()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(ReadFile(root / "work" / "song.lrc"), Utf16Bytes(kLrcText, false));
+    EXPECT_EQ(ReadFileBytes(root / "work" / "song.lrc"), Utf16Bytes(kLrcText, false));
 
     // The environment wins over the setting, and --host over both.
     fs::remove(root / "work" / "song.lrc");
@@ -319,15 +304,15 @@ TEST_F(CliJobTest, FetchPrintsTheSongAndSavesItsRows) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               "제목: 봄\n가수: 가수\n앨범: A\n00:00.00\t봄\n00:01.00\t하나 / one\n00:02.00\t둘\n");
-    EXPECT_EQ(ReadFile(saved), Utf16Bytes(u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n"
-                                          u"[00:01.00]하나 / one\r\n[00:02.00]둘",
-                                          true));
+    EXPECT_EQ(ReadFileBytes(saved), Utf16Bytes(u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n"
+                                               u"[00:01.00]하나 / one\r\n[00:02.00]둘",
+                                               true));
     EXPECT_FALSE(fs::exists(root / "work" / "song.lrc"));  // fetching one file writes no LRC
 }
 
 TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {
     const std::string host = StartService();
-    WriteFile(root / "work" / "text.mp3", "not audio");
+    WriteFileBytes(root / "work" / "text.mp3", "not audio");
     ProcessResult run = Cli({"fetch", "--host", host, (root / "work" / "text.mp3").string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "파일 채크썸 취득에 실패했습니다.\n");

@@ -87,8 +87,8 @@ TEST_F(DiskFullTest, FullDiskKeepsEveryOldLrcLeavesNoTemporaryAndTheRunGoesOn) {
     fs::copy_file(third, disk / "three.mp3");
     const std::string oldOne = "[ar:old]\r\n[00:01.00]one\r\n";
     const std::string oldTwo = ExpectedLrc("Old", {"two", "lines"});
-    WriteFile(disk / "one.lrc", oldOne);
-    WriteFile(disk / "two.lrc", oldTwo);
+    WriteFileBytes(disk / "one.lrc", oldOne);
+    WriteFileBytes(disk / "two.lrc", oldTwo);
     FillLeaving(32 * 1024);
     const std::uint64_t freeBefore = FreeBytes();
     ASSERT_LT(freeBefore, ExpectedLrc("Big", bigLines).size());
@@ -107,9 +107,9 @@ TEST_F(DiskFullTest, FullDiskKeepsEveryOldLrcLeavesNoTemporaryAndTheRunGoesOn) {
         }
     }
 
-    EXPECT_EQ(ReadFile(disk / "one.lrc"), oldOne);
-    EXPECT_EQ(ReadFile(disk / "two.lrc"), oldTwo);
-    EXPECT_EQ(ReadFile(disk / "three.lrc"), ExpectedLrc("Small", smallLines));
+    EXPECT_EQ(ReadFileBytes(disk / "one.lrc"), oldOne);
+    EXPECT_EQ(ReadFileBytes(disk / "two.lrc"), oldTwo);
+    EXPECT_EQ(ReadFileBytes(disk / "three.lrc"), ExpectedLrc("Small", smallLines));
     EXPECT_EQ(Names(disk), (std::vector<std::string>{"filler", "one.lrc", "one.mp3", "three.lrc",
                                                      "three.mp3", "two.lrc", "two.mp3"}));
     // Nothing half-written holds on to space either: only the new small file took any.
@@ -125,7 +125,7 @@ TEST_F(DiskFullTest, NoFreeInodeKeepsTheOldLrc) {
     service.answers[ChecksumOf(kSong)] = Answer("New", ServiceLyric(lines));
     fs::copy_file(kSong, disk / "song.mp3");
     const std::string old = ExpectedLrc("Old", {"옛 가사"});
-    WriteFile(disk / "song.lrc", old);
+    WriteFileBytes(disk / "song.lrc", old);
     int fillers = 0;
     for (;;) {
         const fs::path filler = disk / ("inode-" + std::to_string(fillers));
@@ -144,7 +144,7 @@ TEST_F(DiskFullTest, NoFreeInodeKeepsTheOldLrc) {
     EXPECT_EQ(LogRows(run.out), (std::vector<std::string>{"4 가사 정보 취득 개시 (song.mp3)",
                                                           "2 제목: New, 가수: Singer, 앨범: Album",
                                                           "3 가사 파일 저장 실패 (song.mp3)"}));
-    EXPECT_EQ(ReadFile(disk / "song.lrc"), old);
+    EXPECT_EQ(ReadFileBytes(disk / "song.lrc"), old);
     EXPECT_EQ(TemporaryFiles(disk), 0);
     EXPECT_EQ(Names(disk).size(), static_cast<std::size_t>(fillers) + 2);
 }

@@ -17,26 +17,19 @@
 
 #include "audio/checksum.h"
 #include "support/fake_service.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace quillon::faults {
 
 namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
 
 inline const fs::path kAudio = fs::path(QUILLON_TEST_DATA_DIR) / "audio";
 // The song most tests use, and a second song with another checksum.
 inline const fs::path kSong = kAudio / "mpeg1-layer3-cbr128.mp3";
 inline const fs::path kOtherSong = kAudio / "mpeg2-layer3-22khz.mp3";
-
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void WriteFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 inline std::string ChecksumOf(const fs::path& path) {
     AudioChecksummer checksummer;

@@ -71,8 +71,8 @@ TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRun
             "3 파일 채크썸 취득 실패 (" + gone + ")", "4 가사 정보 취득 개시 (" + last + ")", info,
             "5 가사 파일 저장 완료 (" + last + ")"}));
     EXPECT_EQ(service.Requests(), 2);
-    EXPECT_EQ(ReadFile(fs::path(files[0]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
-    EXPECT_EQ(ReadFile(fs::path(files[2]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(fs::path(files[0]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(fs::path(files[2]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
     EXPECT_FALSE(fs::exists(fs::path(files[1]).replace_extension(".lrc")));
 }
 
@@ -102,7 +102,7 @@ TEST_F(FileFaultTest, FifoFolderAndLinksNamedMp3NeitherHangNorStopTheRun) {
     EXPECT_EQ(rows.size(), 5u) << out;  // the folder and the link to it are passed over
     EXPECT_EQ(out.find("y.mp3"), std::string::npos);
     EXPECT_EQ(out.find("u.mp3"), std::string::npos);
-    EXPECT_EQ(ReadFile(Work() / "z.lrc"), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(Work() / "z.lrc"), ExpectedLrc("T", kLines));
     EXPECT_EQ(Names(Work()),
               (std::vector<std::string>{"u.mp3", "v.mp3", "x.mp3", "y.mp3", "z.lrc", "z.mp3"}));
 }
@@ -128,7 +128,7 @@ TEST_F(FileFaultTest, NamesThatAreNotUtf8GetTheirLrcUnderTheSameBytes) {
         << run.out;
     for (const auto& stem : stems) {
         SCOPED_TRACE(stem);
-        EXPECT_EQ(ReadFile(folder / (stem + ".lrc")), ExpectedLrc("T", kLines));
+        EXPECT_EQ(ReadFileBytes(folder / (stem + ".lrc")), ExpectedLrc("T", kLines));
     }
     EXPECT_EQ(Names(folder).size(), 8u);
 }

@@ -91,13 +91,13 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
         for (const auto& name : Names(Work())) {
             if (!name.ends_with(".lrc")) continue;
             ++lrcFiles;
-            const std::string bytes = ReadFile(Work() / name);
+            const std::string bytes = ReadFileBytes(Work() / name);
             EXPECT_NE(std::find(whole.begin(), whole.end(), bytes), whole.end())
                 << name << " is not a whole LRC file (" << bytes.size() << " bytes)";
         }
         EXPECT_GE(lrcFiles, killAfter[round]);
         for (const auto& song : saved)
-            EXPECT_EQ(ReadFile(Work() / fs::path(song).replace_extension(".lrc")), whole.back())
+            EXPECT_EQ(ReadFileBytes(Work() / fs::path(song).replace_extension(".lrc")), whole.back())
                 << song;
         roundsWithTemporaryLeft += TemporaryNames(Work()).size() > temporariesBefore.size();
     }
@@ -115,7 +115,7 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
     EXPECT_EQ(service.Requests(), kSongs);
     for (const auto& name : Names(Work())) {
         if (name.ends_with(".lrc")) {
-            EXPECT_EQ(ReadFile(Work() / name), ExpectedLrc("T", RoundLines(6))) << name;
+            EXPECT_EQ(ReadFileBytes(Work() / name), ExpectedLrc("T", RoundLines(6))) << name;
         }
     }
     EXPECT_EQ(Names(Work()).size(), 2u * kSongs + leftovers);

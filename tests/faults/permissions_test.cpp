@@ -75,7 +75,7 @@ TEST_F(PermissionTest, UnreadableSongIsAChecksumFailureAndTheRunGoesOn) {
     EXPECT_TRUE(Has(rows, "3 파일 채크썸 취득 실패 (locked.mp3)")) << run.out;
     EXPECT_TRUE(Has(rows, "5 가사 파일 저장 완료 (song.mp3)")) << run.out;
     EXPECT_EQ(rows.size(), 4u) << run.out;
-    EXPECT_EQ(ReadFile(Work() / "song.lrc"), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(Work() / "song.lrc"), ExpectedLrc("T", kLines));
     EXPECT_EQ(Names(Work()), (std::vector<std::string>{"locked.mp3", "song.lrc", "song.mp3"}));
 
     const std::string locked = (Work() / "locked.mp3").string();
@@ -87,7 +87,7 @@ TEST_F(PermissionTest, UnreadableSongIsAChecksumFailureAndTheRunGoesOn) {
 
 TEST_F(PermissionTest, ReadOnlyFolderKeepsTheOldLrcByteForByte) {
     fs::copy_file(kSong, Work() / "song.mp3");
-    WriteFile(Work() / "song.lrc", kOldLrc);
+    WriteFileBytes(Work() / "song.lrc", kOldLrc);
     CloseWorkFolder();
 
     const testing::ProcessResult run = CliAsUser(FolderArgs(service.Host()));
@@ -95,14 +95,14 @@ TEST_F(PermissionTest, ReadOnlyFolderKeepsTheOldLrcByteForByte) {
     EXPECT_EQ(LogRows(run.out), (std::vector<std::string>{"4 가사 정보 취득 개시 (song.mp3)",
                                                           "2 제목: T, 가수: Singer, 앨범: Album",
                                                           "3 가사 파일 저장 실패 (song.mp3)"}));
-    EXPECT_EQ(ReadFile(Work() / "song.lrc"), kOldLrc);
+    EXPECT_EQ(ReadFileBytes(Work() / "song.lrc"), kOldLrc);
     EXPECT_EQ(Names(Work()), (std::vector<std::string>{"song.lrc", "song.mp3"}));
 }
 
 TEST_F(PermissionTest, ReadOnlyLrcIsLeftAloneAndTheNextSongIsWritten) {
     OpenWorkFolder();
     fs::copy_file(kSong, Work() / "kept.mp3");
-    WriteFile(Work() / "kept.lrc", kOldLrc);
+    WriteFileBytes(Work() / "kept.lrc", kOldLrc);
     fs::permissions(Work() / "kept.lrc",
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     fs::copy_file(kSong, Work() / "fresh.mp3");
@@ -113,8 +113,8 @@ TEST_F(PermissionTest, ReadOnlyLrcIsLeftAloneAndTheNextSongIsWritten) {
     EXPECT_TRUE(Has(rows, "3 가사 파일 저장 실패 (kept.mp3)")) << run.out;
     EXPECT_TRUE(Has(rows, "5 가사 파일 저장 완료 (fresh.mp3)")) << run.out;
     EXPECT_EQ(rows.size(), 6u) << run.out;
-    EXPECT_EQ(ReadFile(Work() / "kept.lrc"), kOldLrc);
-    EXPECT_EQ(ReadFile(Work() / "fresh.lrc"), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(Work() / "kept.lrc"), kOldLrc);
+    EXPECT_EQ(ReadFileBytes(Work() / "fresh.lrc"), ExpectedLrc("T", kLines));
     EXPECT_EQ(Names(Work()),
               (std::vector<std::string>{"fresh.lrc", "fresh.mp3", "kept.lrc", "kept.mp3"}));
 }

@@ -178,7 +178,7 @@ TEST_F(ServiceFaultTest, BrokenAnswerFailsItsSongAndTheNextSongIsWritten) {
         if (i % 2 == 0) {
             EXPECT_FALSE(fs::exists(lrc)) << lrc;
         } else {
-            EXPECT_EQ(ReadFile(lrc), ExpectedLrc("T", kLines)) << lrc;
+            EXPECT_EQ(ReadFileBytes(lrc), ExpectedLrc("T", kLines)) << lrc;
         }
     }
 }

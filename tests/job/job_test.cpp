@@ -23,11 +23,14 @@
 #include "service/lyricquery.h"
 #include "service/textconv.h"
 #include "support/fake_service.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
 using quillon::testing::Answer;
 using quillon::testing::FakeService;
+using quillon::testing::ReadFileBytes;
+using quillon::testing::WriteFileBytes;
 
 namespace {
 
@@ -71,15 +74,6 @@ std::string MakeMp3(int seed) {
     return out;
 }
 
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string ChecksumOf(const fs::path& path) {
     AudioChecksummer job;
     AudioChecksum sum;
@@ -102,7 +96,7 @@ protected:
     fs::path Song(const std::string& name, int seed, const std::string& title,
                   const std::string& lyric) {
         const fs::path path = dir / name;
-        WriteFile(path, MakeMp3(seed));
+        WriteFileBytes(path, MakeMp3(seed));
         service.answers[ChecksumOf(path)] = Answer(title, lyric);
         return path;
     }
@@ -135,8 +129,8 @@ TEST(CollectMp3Files, TakesNamesHoldingMp3AnywhereAndSkipsFoldersAndSubfolders) 
     fs::create_directories(dir / "x.mp3");
     fs::create_directories(dir / "sub");
     for (const char* name : {"A.MP3", "a.mp3.bak", "notes.txt", "mp3", "song.Mp3"})
-        WriteFile(dir / name, "x");
-    WriteFile(dir / "sub" / "inner.mp3", "x");
+        WriteFileBytes(dir / name, "x");
+    WriteFileBytes(dir / "sub" / "inner.mp3", "x");
 
     std::set<std::string> names;
     for (const auto& path : CollectMp3Files(dir)) names.insert(path.native());
@@ -156,7 +150,7 @@ TEST(CollectMp3Files, TakesNamesHoldingMp3AnywhereAndSkipsFoldersAndSubfolders) 
 TEST(CheckJobPath, RefusesWithTheTipOfTheMode) {
     const fs::path file =
         fs::temp_directory_path() / ("quillon-check-" + std::to_string(::getpid()));
-    WriteFile(file, "x");
+    WriteFileBytes(file, "x");
     const fs::path folder = fs::temp_directory_path();
     EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, ""), text::ChooseFile);
     EXPECT_EQ(CheckJobPath(DownloadMode::Folder, ""), text::ChooseFolder);
@@ -179,7 +173,7 @@ TEST(DisplayName, IsBaseNameAndExtension) {
 
 TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {
     Song("one.mp3", 1, "첫 노래", kLyric);
-    WriteFile(dir / "broken.mp3", "this is no audio at all");
+    WriteFileBytes(dir / "broken.mp3", "this is no audio at all");
     Song("two.mp3", 2, "Second", "[00:01.00]Only");
 
     EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
@@ -215,11 +209,11 @@ TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {
         sawFirst |= m.text == u"제목: 첫 노래, 가수: Singer, 앨범: Album";
     EXPECT_TRUE(sawFirst);
 
-    EXPECT_EQ(ReadFile(dir / "one.lrc"),
+    EXPECT_EQ(ReadFileBytes(dir / "one.lrc"),
               "\xEF\xBB\xBF[ar:Singer]\r\n[ti:\xEC\xB2\xAB \xEB\x85\xB8\xEB\x9E\x98]\r\n"
               "[al:Album]\r\n[00:00.00]Title line\r\n[00:05.00]First / Second / Third\r\n"
               "[00:09.50]Last\r\n");
-    EXPECT_EQ(ReadFile(dir / "two.lrc"),
+    EXPECT_EQ(ReadFileBytes(dir / "two.lrc"),
               "\xEF\xBB\xBF[ar:Singer]\r\n[ti:Second]\r\n[al:Album]\r\n[00:01.00]Only\r\n");
     EXPECT_FALSE(fs::exists(dir / "broken.lrc"));
     EXPECT_EQ(host.encodingReads, 2);  // read anew before each LRC file
@@ -228,13 +222,13 @@ TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {
 }
 
 TEST_F(JobTest, FolderWithoutSongsEndsQuietlyWithSuccess) {
-    WriteFile(dir / "readme.txt", "x");
+    WriteFileBytes(dir / "readme.txt", "x");
     EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
     EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(JobTest, ServiceWithoutTheSongIsAServerFailureAndTheRunGoesOn) {
-    WriteFile(dir / "unknown.mp3", MakeMp3(9));
+    WriteFileBytes(dir / "unknown.mp3", MakeMp3(9));
     Song("known.mp3", 3, "Known", "[00:01.00]x");
     EXPECT_EQ(Run(DownloadMode::Folder, dir), 1);
     bool failed = false;
@@ -332,14 +326,14 @@ TEST_F(JobTest, SingleFileShowsTheAnswerAndLaysItOutAgainWithoutAQuery) {
 }
 
 TEST_F(JobTest, SingleFileFailuresAreTipsAtTheDownloadButton) {
-    WriteFile(dir / "text.mp3", "not audio");
+    WriteFileBytes(dir / "text.mp3", "not audio");
     EXPECT_EQ(Run(DownloadMode::SingleFile, dir / "text.mp3"), 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].kind, DownloadButtonId);
     EXPECT_EQ(host.messages[0].text, text::ChecksumFailedTip);
 
     host.messages.clear();
-    WriteFile(dir / "unknown.mp3", MakeMp3(12));
+    WriteFileBytes(dir / "unknown.mp3", MakeMp3(12));
     EXPECT_EQ(Run(DownloadMode::SingleFile, dir / "unknown.mp3"), 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, text::ServerFailedTip);

@@ -17,10 +17,10 @@ namespace quillon {
 namespace {
 
 using namespace std::string_literals;
-using testing::ReadBytes;
+using testing::ReadFileBytes;
 using testing::RecordingView;
 using testing::ScratchDir;
-using testing::WriteBytes;
+using testing::WriteFileBytes;
 
 using Names = std::set<std::string>;
 
@@ -55,10 +55,10 @@ TEST_F(LrcFileTest, BytesInEveryEncoding) {
     };
     for (int encoding = 0; encoding < 4; ++encoding) {
         ASSERT_TRUE(WriteLrcFile(dir / "song.mp3", info, body, encoding));
-        EXPECT_EQ(ReadBytes(dir / "song.lrc"), expected[encoding]) << "encoding " << encoding;
+        EXPECT_EQ(ReadFileBytes(dir / "song.lrc"), expected[encoding]) << "encoding " << encoding;
     }
     ASSERT_TRUE(WriteLrcFile(dir / "song.mp3", info, body, 7));
-    EXPECT_EQ(ReadBytes(dir / "song.lrc"), expected[3].substr(3));
+    EXPECT_EQ(ReadFileBytes(dir / "song.lrc"), expected[3].substr(3));
     EXPECT_EQ(dir.Names(), (Names{"song.lrc"}));
 }
 
@@ -71,17 +71,17 @@ TEST(LrcPathForTest, ReplacesWhatFollowsTheNamesLastDot) {
 }
 
 TEST_F(LrcFileTest, BackupNameGivesItsOwnLrc) {
-    WriteBytes(dir / "a.mp3.bak", "audio");
+    WriteFileBytes(dir / "a.mp3.bak", "audio");
     ASSERT_TRUE(WriteLrcFile(dir / "a.mp3.bak", info, body, 3));
     EXPECT_EQ(dir.Names(), (Names{"a.mp3.bak", "a.mp3.lrc"}));
 }
 
 TEST_F(LrcFileTest, StaleLrcIsReplacedWholeKeepingItsMode) {
     const auto lrc = dir / "song.lrc";
-    WriteBytes(lrc, std::string(5000, 'o'));
+    WriteFileBytes(lrc, std::string(5000, 'o'));
     ASSERT_EQ(::chmod(lrc.c_str(), 0640), 0);
     ASSERT_TRUE(WriteLrcFile(dir / "song.mp3", info, body, 0));
-    EXPECT_EQ(ReadBytes(lrc), "[ar:a]\r\n[ti:\xB0\xA1]\r\n[al:]\r\n[00:01.00]X\r\n");
+    EXPECT_EQ(ReadFileBytes(lrc), "[ar:a]\r\n[ti:\xB0\xA1]\r\n[al:]\r\n[00:01.00]X\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(lrc.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -99,9 +99,9 @@ TEST_F(LrcFileTest, NewFileGetsTheUsualPermissions) {
 
 TEST_F(LrcFileTest, LrcNameTakenByAFolderFails) {
     std::filesystem::create_directory(dir / "song.lrc");
-    WriteBytes(dir / "song.lrc" / "inside", "kept");
+    WriteFileBytes(dir / "song.lrc" / "inside", "kept");
     EXPECT_FALSE(WriteLrcFile(dir / "song.mp3", info, body, 3));
-    EXPECT_EQ(ReadBytes(dir / "song.lrc" / "inside"), "kept");
+    EXPECT_EQ(ReadFileBytes(dir / "song.lrc" / "inside"), "kept");
     EXPECT_EQ(dir.Names(), (Names{"song.lrc"}));
 }
 
@@ -112,20 +112,20 @@ TEST_F(LrcFileTest, MissingFolderFails) {
 
 TEST_F(LrcFileTest, UnwritableFolderFailsAndKeepsTheOldFile) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
-    WriteBytes(dir / "song.lrc", "old");
+    WriteFileBytes(dir / "song.lrc", "old");
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
     EXPECT_FALSE(WriteLrcFile(dir / "song.mp3", info, body, 3));
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-    EXPECT_EQ(ReadBytes(dir / "song.lrc"), "old");
+    EXPECT_EQ(ReadFileBytes(dir / "song.lrc"), "old");
     EXPECT_EQ(dir.Names(), (Names{"song.lrc"}));
 }
 
 TEST_F(LrcFileTest, ReadOnlyLrcIsNotReplaced) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
-    WriteBytes(dir / "song.lrc", "old");
+    WriteFileBytes(dir / "song.lrc", "old");
     ASSERT_EQ(::chmod((dir / "song.lrc").c_str(), 0444), 0);
     EXPECT_FALSE(WriteLrcFile(dir / "song.mp3", info, body, 3));
-    EXPECT_EQ(ReadBytes(dir / "song.lrc"), "old");
+    EXPECT_EQ(ReadFileBytes(dir / "song.lrc"), "old");
     EXPECT_EQ(dir.Names(), (Names{"song.lrc"}));
 }
 
@@ -153,19 +153,19 @@ private:
 
 TEST_F(LrcFileTest, FailureMidWriteKeepsTheOldFileAndLeavesNoTemporary) {
     const std::string old = "[ar:old]\r\n" + std::string(100, 'o');
-    WriteBytes(dir / "song.lrc", old);
+    WriteFileBytes(dir / "song.lrc", old);
     std::u16string longBody;
     for (int i = 0; i < 2000; ++i) longBody += u"[00:01.00]\uAC00\uAC00\uAC00\r\n";
     for (const int encoding : {0, 1, 3}) {
         FileSizeLimit limit(4096);
         ASSERT_TRUE(limit.Applied());
         EXPECT_FALSE(WriteLrcFile(dir / "song.mp3", info, longBody, encoding));
-        EXPECT_EQ(ReadBytes(dir / "song.lrc"), old);
+        EXPECT_EQ(ReadFileBytes(dir / "song.lrc"), old);
         EXPECT_EQ(dir.Names(), (Names{"song.lrc"}));
     }
     // Without the limit the same text goes through.
     ASSERT_TRUE(WriteLrcFile(dir / "song.mp3", info, longBody, 3));
-    EXPECT_GT(ReadBytes(dir / "song.lrc").size(), 4096u);
+    EXPECT_GT(ReadFileBytes(dir / "song.lrc").size(), 4096u);
 }
 
 TEST(BuildSavedLyricsTextTest, RowsAsTheyStandWithoutFinalLineEnd) {
@@ -187,10 +187,10 @@ TEST(LrcHeaderTest, ValuesAsGivenInArtistTitleAlbumOrder) {
 
 TEST_F(LrcFileTest, WriteTextFileAtomicallyTakesAnyName) {
     ASSERT_TRUE(WriteTextFileAtomically(dir / "saved.txt", u"[a", 2));
-    EXPECT_EQ(ReadBytes(dir / "saved.txt"), "\xFF\xFE[\0a\0"s);
+    EXPECT_EQ(ReadFileBytes(dir / "saved.txt"), "\xFF\xFE[\0a\0"s);
     const std::string longName(250, 'n');
     ASSERT_TRUE(WriteTextFileAtomically(dir / longName, u"x", 7));
-    EXPECT_EQ(ReadBytes(dir / longName), "x");
+    EXPECT_EQ(ReadFileBytes(dir / longName), "x");
 }
 
 }  // namespace

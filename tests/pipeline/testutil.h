@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pipeline/lyricview.h"
+#include "support/files.h"
 
 namespace quillon::testing {
 
@@ -44,16 +45,6 @@ public:
 private:
     std::filesystem::path path;
 };
-
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 using RecordingView = MemoryLyricView;
 

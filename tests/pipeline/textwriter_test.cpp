@@ -17,7 +17,7 @@ namespace quillon {
 namespace {
 
 using namespace std::string_literals;
-using testing::ReadBytes;
+using testing::ReadFileBytes;
 using testing::ScratchDir;
 
 // Sets QUILLON_ANSI_CODEPAGE for the life of the object.
@@ -65,7 +65,7 @@ protected:
             EXPECT_TRUE(writer.Ok());
         }
         EXPECT_TRUE(file.Close());
-        return ReadBytes(path);
+        return ReadFileBytes(path);
     }
 
     static long long SizeOf(const std::filesystem::path& path) {

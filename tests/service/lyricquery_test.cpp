@@ -1,4 +1,5 @@
 #include "service/lyricquery.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,14 +13,11 @@
 namespace quillon {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadFileBytes;
 
 TEST(BuildRequest, MatchesTheHandWrittenEnvelope) {
-    const std::string golden =
-        ReadFile(std::filesystem::path(QUILLON_TEST_DATA_DIR) / "service/getlyric5-request.xml");
+    const std::string golden = ReadFileBytes(std::filesystem::path(QUILLON_TEST_DATA_DIR) /
+                                             "service/getlyric5-request.xml");
     ASSERT_EQ(golden.size(), 695u);
     const std::string body = LyricQuery::BuildRequest("0123456789abcdef0123456789abcdef");
     EXPECT_EQ(body, golden);
