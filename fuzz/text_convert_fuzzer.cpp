@@ -13,36 +13,31 @@ namespace {
 using namespace quillon;
 
 // True when the bytes are what WideToUtf8 writes: each unit in its shortest form of one to three
-// bytes, surrogates included (they are encoded one at a time).
+// bytes, surrogates included (they are encoded one at a time). Judged by the byte ranges of
+// well-formed sequences rather than by decoding, so that it shares no arithmetic with the code
+// it checks: 00-7F; C2-DF then one of 80-BF; E0 then A0-BF then 80-BF; E1-EF then two of 80-BF
+// (ED A0-BF being the surrogates that strict UTF-8 would refuse).
 bool IsShortestForm(std::string_view bytes) {
+    const auto in = [](unsigned char b, unsigned low, unsigned high) {
+        return b >= low && b <= high;
+    };
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 0;
-        unsigned value = 0;
-        unsigned minimum = 0;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            length = 2;
-            value = b & 0x1Fu;
-            minimum = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            length = 3;
-            value = b & 0x0Fu;
-            minimum = 0x800;
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto at = [&](std::size_t k) -> unsigned char {
+            return i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
+        };
+        if (b0 <= 0x7F) {
+            i += 1;
+        } else if (in(b0, 0xC2, 0xDF) && in(at(1), 0x80, 0xBF)) {
+            i += 2;
+        } else if (b0 == 0xE0 && in(at(1), 0xA0, 0xBF) && in(at(2), 0x80, 0xBF)) {
+            i += 3;
+        } else if (in(b0, 0xE1, 0xEF) && in(at(1), 0x80, 0xBF) && in(at(2), 0x80, 0xBF)) {
+            i += 3;
         } else {
             return false;
         }
-        if (bytes.size() - i < length) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto x = static_cast<unsigned char>(bytes[i + k]);
-            if ((x & 0xC0) != 0x80) return false;
-            value = (value << 6) | (x & 0x3Fu);
-        }
-        if (value < minimum) return false;
-        i += length;
     }
     return true;
 }
