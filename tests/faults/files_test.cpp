@@ -71,8 +71,10 @@ TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRun
             "3 파일 채크썸 취득 실패 (" + gone + ")", "4 가사 정보 취득 개시 (" + last + ")", info,
             "5 가사 파일 저장 완료 (" + last + ")"}));
     EXPECT_EQ(service.Requests(), 2);
-    EXPECT_EQ(ReadFileBytes(fs::path(files[0]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
-    EXPECT_EQ(ReadFileBytes(fs::path(files[2]).replace_extension(".lrc")), ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(fs::path(files[0]).replace_extension(".lrc")),
+              ExpectedLrc("T", kLines));
+    EXPECT_EQ(ReadFileBytes(fs::path(files[2]).replace_extension(".lrc")),
+              ExpectedLrc("T", kLines));
     EXPECT_FALSE(fs::exists(fs::path(files[1]).replace_extension(".lrc")));
 }
 

@@ -97,7 +97,8 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
         }
         EXPECT_GE(lrcFiles, killAfter[round]);
         for (const auto& song : saved)
-            EXPECT_EQ(ReadFileBytes(Work() / fs::path(song).replace_extension(".lrc")), whole.back())
+            EXPECT_EQ(ReadFileBytes(Work() / fs::path(song).replace_extension(".lrc")),
+                      whole.back())
                 << song;
         roundsWithTemporaryLeft += TemporaryNames(Work()).size() > temporariesBefore.size();
     }
