@@ -8,17 +8,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "support/files.h"
-
 namespace quillon::fixtures {
-
-using testing::ReadFileBytes;
 
 inline std::filesystem::path AudioFixture(const std::string& name) {
     return std::filesystem::path(QUILLON_TEST_DATA_DIR) / "audio" / name;
