@@ -120,8 +120,8 @@ void WindowJobHost::SetInfoFields(const std::u16string& title, const std::u16str
 }
 
 void WindowJobHost::JobMessage(int kind, const std::u16string& text, bool wait) {
-    // A message is always delivered, also after a stop request (the error row of a query that a
-    // stop cut short still belongs in the log); only the wait for it ends with the job.
+    // A message is always delivered, also after a stop request (the rows of the song in hand
+    // up to the stop belong in the log); only the wait for it ends with the job.
     WindowCall show = [kind, value = ToQString(text)](JobWindow& target) {
         target.HandleJobMessage(kind, value);
     };

@@ -100,7 +100,11 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
                     LyricQuery::BuildRequest(std::string_view(checksum.data(), 32));
                 if (folderMode)
                     host.JobMessage(LogIconStart, FileMessage(text::QueryStarted, path), false);
-                if (!query.Execute(request, info, isRunning) || info.lyric.empty()) {
+                const bool answered = query.Execute(request, info, isRunning);
+                // A query that a stop request cut short was not run: it says nothing about the
+                // service, so the job ends as at its next check point.
+                if (!answered && Stopped(state)) return 0;
+                if (!answered || info.lyric.empty()) {
                     success = false;
                     if (folderMode)
                         host.JobMessage(LogIconError, FileMessage(text::ServerFailed, path), false);

@@ -269,7 +269,7 @@ TEST_F(CliJobTest, InterruptStopsTheRunAfterTheSongInHand) {
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 1);
     const std::string rest = cli.ReadRest(std::chrono::seconds(1));
-    EXPECT_NE(rest.find("\t3\t서버에서 가사 정보 취득 실패"), std::string::npos) << rest;
+    EXPECT_EQ(rest, "");  // a query the stop cut short is no server failure
     EXPECT_EQ(fake.Requests(), 1);
     for (const char* name : {"a.lrc", "b.lrc", "c.lrc"})
         EXPECT_FALSE(fs::exists(root / "work" / name));
