@@ -12,21 +12,27 @@ namespace {
 
 using namespace quillon;
 
-// True when the bytes are what WideToUtf8 writes: each unit in its shortest form of one to three
-// bytes, surrogates included (they are encoded one at a time). Judged by the byte ranges of
-// well-formed sequences rather than by decoding, so that it shares no arithmetic with the code
-// it checks: 00-7F; C2-DF then one of 80-BF; E0 then A0-BF then 80-BF; E1-EF then two of 80-BF
-// (ED A0-BF being the surrogates that strict UTF-8 would refuse).
+// True when the bytes are what WideToUtf8 writes: each character in its shortest form, a
+// surrogate pair as one four-byte sequence and a lone surrogate half as three bytes by itself.
+// Judged by the byte ranges of well-formed sequences rather than by decoding, so that it shares
+// no arithmetic with the code it checks: 00-7F; C2-DF then one of 80-BF; E0 then A0-BF then
+// 80-BF; E1-EF then two of 80-BF (ED A0-BF being the surrogates that strict UTF-8 would refuse);
+// F0 then 90-BF, F1-F3 then 80-BF, F4 then 80-8F, each then two of 80-BF. A high half (ED A0-AF)
+// right before a low half (ED B0-BF) is a pair written the wrong way.
 bool IsShortestForm(std::string_view bytes) {
     const auto in = [](unsigned char b, unsigned low, unsigned high) {
         return b >= low && b <= high;
     };
     std::size_t i = 0;
+    bool afterHighHalf = false;
     while (i < bytes.size()) {
         const auto b0 = static_cast<unsigned char>(bytes[i]);
         const auto at = [&](std::size_t k) -> unsigned char {
             return i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
         };
+        const bool highHalf = b0 == 0xED && in(at(1), 0xA0, 0xAF);
+        if (afterHighHalf && b0 == 0xED && in(at(1), 0xB0, 0xBF)) return false;
+        afterHighHalf = false;
         if (b0 <= 0x7F) {
             i += 1;
         } else if (in(b0, 0xC2, 0xDF) && in(at(1), 0x80, 0xBF)) {
@@ -34,7 +40,13 @@ bool IsShortestForm(std::string_view bytes) {
         } else if (b0 == 0xE0 && in(at(1), 0xA0, 0xBF) && in(at(2), 0x80, 0xBF)) {
             i += 3;
         } else if (in(b0, 0xE1, 0xEF) && in(at(1), 0x80, 0xBF) && in(at(2), 0x80, 0xBF)) {
+            afterHighHalf = highHalf;
             i += 3;
+        } else if (((b0 == 0xF0 && in(at(1), 0x90, 0xBF)) ||
+                    (in(b0, 0xF1, 0xF3) && in(at(1), 0x80, 0xBF)) ||
+                    (b0 == 0xF4 && in(at(1), 0x80, 0x8F))) &&
+                   in(at(2), 0x80, 0xBF) && in(at(3), 0x80, 0xBF)) {
+            i += 4;
         } else {
             return false;
         }

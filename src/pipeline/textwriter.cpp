@@ -8,6 +8,8 @@
 #include <langinfo.h>
 #include <unistd.h>
 
+#include "service/textconv.h"
+
 namespace quillon {
 
 namespace {
@@ -199,7 +201,15 @@ void TextFileWriter::WriteText(std::u16string_view text) {
         }
         return;
     }
-    for (const char16_t c : text) PutChar(c);
+    if (encoding == EncodingUtf16BE || encoding == EncodingUtf16LE) {
+        for (const char16_t c : text) PutChar(c);
+        return;
+    }
+    // UTF-8 over the whole text, so that a surrogate pair becomes one four-byte character.
+    std::string bytes;
+    bytes.reserve(text.size() * 3);
+    AppendUtf8(bytes, text);
+    for (const char b : bytes) PutByte(static_cast<std::uint8_t>(b));
 }
 
 void TextFileWriter::PutChar(char16_t c) {
@@ -216,17 +226,9 @@ void TextFileWriter::PutChar(char16_t c) {
         default:
             break;
     }
-    // Each code unit by itself: a surrogate half gets its own three bytes.
-    if (u <= 0x7F) {
-        PutByte(static_cast<std::uint8_t>(u));
-    } else if (u <= 0x7FF) {
-        PutByte(static_cast<std::uint8_t>(0xC0 | (u >> 6)));
-        PutByte(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    } else {
-        PutByte(static_cast<std::uint8_t>(0xE0 | (u >> 12)));
-        PutByte(static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)));
-        PutByte(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    }
+    std::string bytes;
+    AppendUtf8(bytes, std::u16string_view(&c, 1));
+    for (const char b : bytes) PutByte(static_cast<std::uint8_t>(b));
 }
 
 void TextFileWriter::PutByte(std::uint8_t b) {

@@ -4,6 +4,27 @@
 
 namespace quillon {
 
+namespace {
+
+bool IsContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
+
+// A well-formed four-byte sequence at the start of `bytes` as its code point, or 0.
+char32_t FourByteCodePoint(std::string_view bytes) {
+    if (bytes.size() < 4) return 0;
+    const auto b = static_cast<unsigned char>(bytes[0]);
+    const auto x = static_cast<unsigned char>(bytes[1]);
+    const auto y = static_cast<unsigned char>(bytes[2]);
+    const auto z = static_cast<unsigned char>(bytes[3]);
+    if (b < 0xF0 || b > 0xF4 || !IsContinuation(x) || !IsContinuation(y) || !IsContinuation(z))
+        return 0;
+    const char32_t c = ((b & 0x07u) << 18) | ((x & 0x3Fu) << 12) | ((y & 0x3Fu) << 6) | (z & 0x3Fu);
+    return c >= 0x10000 && c <= 0x10FFFF ? c : 0;
+}
+
+}  // namespace
+
 std::u16string Utf8ToWide(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
@@ -14,6 +35,15 @@ std::u16string Utf8ToWide(std::string_view bytes) {
         if (b < 0x80) {
             out.push_back(static_cast<char16_t>(b));
             i += 1;
+            continue;
+        }
+        // A character outside the Basic Multilingual Plane becomes its surrogate pair. Any
+        // other sequence, ill-formed four-byte ones included, keeps the masked three-byte
+        // reading.
+        if (const char32_t c = FourByteCodePoint(bytes.substr(i)); c != 0) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+            i += 4;
             continue;
         }
         const std::size_t length = (b & 0xE0) == 0xC0 ? 2 : 3;
@@ -36,22 +66,34 @@ std::u16string Utf8ToWide(std::string_view bytes) {
     return out;
 }
 
-std::string WideToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (const char16_t unit : text) {
-        const unsigned c = unit;
+void AppendUtf8(std::string& out, std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned c = text[i];
         if (c <= 0x7F) {
             out.push_back(static_cast<char>(c));
         } else if (c <= 0x7FF) {
             out.push_back(static_cast<char>(0xC0 | (c >> 6)));
             out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                   text[i + 1] <= 0xDFFF) {
+            // A surrogate pair is one character of four bytes; a lone half keeps its three.
+            const unsigned full = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+            out.push_back(static_cast<char>(0xF0 | (full >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((full >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((full >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (full & 0x3F)));
         } else {
             out.push_back(static_cast<char>(0xE0 | (c >> 12)));
             out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
             out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
         }
     }
+}
+
+std::string WideToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    AppendUtf8(out, text);
     return out;
 }
 

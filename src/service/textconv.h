@@ -5,12 +5,14 @@
 
 namespace quillon {
 
-// UTF-8 bytes to UTF-16, one code unit per sequence of 1 to 3 bytes; follow bytes are masked,
-// not validated, so text outside the Basic Multilingual Plane does not survive.
+// UTF-8 bytes to UTF-16: one code unit per sequence of 1 to 3 bytes, whose follow bytes are
+// masked, not validated; a well-formed four-byte sequence becomes a surrogate pair.
 std::u16string Utf8ToWide(std::string_view bytes);
 
-// UTF-16 to UTF-8, each code unit on its own (a surrogate becomes three bytes by itself).
+// UTF-16 to UTF-8: a surrogate pair becomes one four-byte sequence, every other code unit (a
+// lone surrogate half included) one to three bytes by itself.
 std::string WideToUtf8(std::u16string_view text);
+void AppendUtf8(std::string& out, std::u16string_view text);
 
 #ifdef _WIN32
 inline constexpr char16_t NativeSeparator = u'\\';

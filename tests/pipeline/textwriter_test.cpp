@@ -97,9 +97,10 @@ TEST_F(TextFileWriterTest, HangulInEveryEncoding) {
     EXPECT_EQ(Written(3, u"\u00E9"), "\xEF\xBB\xBF\xC3\xA9");
 }
 
-TEST_F(TextFileWriterTest, SurrogatesAreEncodedOneAtATime) {
+TEST_F(TextFileWriterTest, SurrogatePairIsOneCharacter) {
     const std::u16string smiley = u"\U0001F600";  // D83D DE00
-    EXPECT_EQ(Written(3, smiley), "\xEF\xBB\xBF\xED\xA0\xBD\xED\xB8\x80");
+    EXPECT_EQ(Written(3, smiley), "\xEF\xBB\xBF\xF0\x9F\x98\x80");
+    EXPECT_EQ(Written(7, u"\xD83D!"), "\xED\xA0\xBD!");  // a lone half keeps its three bytes
     EXPECT_EQ(Written(1, smiley), "\xFE\xFF\xD8\x3D\xDE\x00"s);
     EXPECT_EQ(Written(2, smiley), "\xFF\xFE\x3D\xD8\x00\xDE"s);
     // CP949 has no emoji: the pair is one character and becomes one '?'.

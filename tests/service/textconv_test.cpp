@@ -19,12 +19,26 @@ TEST(Utf8ToWide, MasksFollowBytesWithoutCheckingThem) {
     EXPECT_EQ(Utf8ToWide("\x80\x41\x42"), std::u16string(1, char16_t((0x01 << 6) | 0x02)));
     // Follow bytes that are plain ASCII are masked all the same.
     EXPECT_EQ(Utf8ToWide("\xC3\x29"), std::u16string(1, char16_t((0x03 << 6) | 0x29)));
-    // A four-byte lead is read as a three-byte lead: U+1F600 does not survive, and its last
-    // byte starts the next sequence.
-    const std::u16string emoji = Utf8ToWide("\xF0\x9F\x98\x80");
-    ASSERT_EQ(emoji.size(), 2u);
-    EXPECT_EQ(emoji[0], char16_t((0x0 << 12) | (0x1F << 6) | 0x18));
-    EXPECT_EQ(emoji[1], u'\uFFFD');  // 0x80 alone at the end: a cut-off sequence
+}
+
+TEST(Utf8ToWide, WellFormedFourByteSequenceIsASurrogatePairAndAnyOtherKeepsTheThreeByteReading) {
+    EXPECT_EQ(Utf8ToWide("\xF0\x9F\x8E\xB5!"), u"\U0001F3B5!");
+    EXPECT_EQ(Utf8ToWide("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"), u"\U00010000\U0010FFFF");
+    // Beyond U+10FFFF, an overlong form, or a follow byte that is no continuation byte: the
+    // lead is read as a three-byte lead by its low four bits, and the fourth byte starts anew.
+    const auto threeByteReading = [](const char* bytes) {
+        const auto b = [&](int k) { return static_cast<unsigned char>(bytes[k]); };
+        return std::u16string(
+            1, char16_t(((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F)));
+    };
+    for (const char* bytes :
+         {"\xF4\x90\x80\x80", "\xF0\x8F\xBF\xBF", "\xF0\x9F\x8E\x41", "\xF5\x80\x80\x80"}) {
+        const std::u16string wide = Utf8ToWide(bytes);
+        ASSERT_EQ(wide.size(), 2u) << bytes;
+        EXPECT_EQ(wide.substr(0, 1), threeByteReading(bytes)) << bytes;
+    }
+    // Cut off after three bytes: the three-byte reading, as before.
+    EXPECT_EQ(Utf8ToWide("\xF0\x9F\x8E"), threeByteReading("\xF0\x9F\x8E"));
 }
 
 TEST(Utf8ToWide, CutOffSequenceYieldsOneReplacementAndReadsNoFurther) {
@@ -37,12 +51,15 @@ TEST(Utf8ToWide, CutOffSequenceYieldsOneReplacementAndReadsNoFurther) {
     EXPECT_EQ(Utf8ToWide(""), u"");
 }
 
-TEST(WideToUtf8, EncodesEachCodeUnitOnItsOwn) {
+TEST(WideToUtf8, EncodesEachCodeUnitOnItsOwnButASurrogatePair) {
     EXPECT_EQ(WideToUtf8(u"\uAC00"), "\xEA\xB0\x80");
     EXPECT_EQ(WideToUtf8(u"\u00E9\u007F\u0080\u07FF\u0800"),
               "\xC3\xA9\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80");
-    // U+1F600 as a surrogate pair: two three-byte sequences, never one of four bytes.
-    EXPECT_EQ(WideToUtf8(u"\U0001F600"), "\xED\xA0\xBD\xED\xB8\x80");
+    // A pair is one four-byte character; lone halves, and a low half before a high one, keep
+    // three bytes each.
+    EXPECT_EQ(WideToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(WideToUtf8(u"a\xD83D"), "a\xED\xA0\xBD");
+    EXPECT_EQ(WideToUtf8(std::u16string{0xDE00, 0xD83D}), "\xED\xB8\x80\xED\xA0\xBD");
 }
 
 TEST(TextConversions, RoundTripKeepsEveryCodeUnitButZero) {
