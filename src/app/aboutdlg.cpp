@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/dialogunits.h"
+#include "quillon_version.h"
 
 namespace quillon {
 
@@ -20,7 +21,8 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent)
     picture->setPixmap(icon.pixmap(32, 32));
     picture->setGeometry(QRect(QPoint(units.X(11), units.Y(17)), QSize(32, 32)));
 
-    auto* version = new QLabel(QStringLiteral("Quillon 버전 1.1"), this);
+    auto* version =
+        new QLabel(QStringLiteral("Quillon 버전 ") + QString::fromLatin1(Version), this);
     version->move(units.X(40), units.Y(10));
     version->resize(version->sizeHint());
 

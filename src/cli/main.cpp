@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "quillon_version.h"
 
 namespace quillon::cli {
 
@@ -30,6 +31,7 @@ constexpr const char* kHelp =
     "\n"
     "Options:\n"
     "  -h, --help         show this help and exit\n"
+    "  --version          print the version and exit\n"
     "\n"
     "Exit status: 0 when every file succeeded, 1 when any failed, 2 on a usage error.\n";
 
@@ -49,6 +51,10 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
     if (command == "-h" || command == "--help") {
         std::fputs(kHelp, stdout);
+        return ExitOk;
+    }
+    if (command == "--version") {
+        std::printf("quillon-cli %s\n", quillon::Version);
         return ExitOk;
     }
     if (command == "checksum") return RunChecksum(args);

@@ -75,6 +75,21 @@ TEST(CliTest, HelpExitsZero) {
     }
 }
 
+TEST(VersionTest, EveryProgramPrintsItsNameAndTheProjectVersion) {
+    std::vector<std::pair<std::string, std::string>> programs{{QUILLON_CLI, "quillon-cli"},
+                                                              {QUILLON_LYRICSD, "quillon-lyricsd"}};
+#ifdef QUILLON_APP
+    programs.emplace_back(QUILLON_APP, "quillon");  // needs no display for it
+#endif
+    for (const auto& [binary, name] : programs) {
+        TempDir dir;
+        const CliRun run = testing::RunProcess({binary, "--version"}, dir.Path() / "stderr");
+        EXPECT_EQ(run.exitCode, 0) << name;
+        EXPECT_EQ(run.out, name + " " QUILLON_PROJECT_VERSION "\n");
+        EXPECT_EQ(run.err, "") << name;
+    }
+}
+
 TEST(CliTest, UsageErrorsExitTwoWithOneLine) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"checksum"}, {"checksum", "--bogus", "a.mp3"}, {"frobnicate", "a.mp3"}}) {

@@ -14,6 +14,7 @@
 #include "lyricsd/catalog.h"
 #include "lyricsd/options.h"
 #include "lyricsd/soap.h"
+#include "quillon_version.h"
 
 namespace quillon::lyricsd {
 namespace {
@@ -37,6 +38,7 @@ constexpr const char* Help =
     "  --listen ADDR:PORT   address to listen on (default 127.0.0.1 on a free port;\n"
     "                       IPv6 as [::1]:8080)\n"
     "  -h, --help           show this help and exit\n"
+    "  --version            print the version and exit\n"
     "\n"
     "The first line on stdout is \"listening on ADDR:PORT\". Each request is logged on\n"
     "stderr. SIGINT or SIGTERM stops the service.\n"
@@ -197,6 +199,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(Help, stdout);
+        return ExitOk;
+    }
+    if (options->version) {
+        std::printf("quillon-lyricsd %s\n", quillon::Version);
         return ExitOk;
     }
     return Run(*options);

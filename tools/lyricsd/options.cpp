@@ -49,6 +49,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             options.help = true;
             return options;
         }
+        if (arg == "--version") {
+            options.version = true;
+            return options;
+        }
         if (arg != "--catalog" && arg != "--listen") {
             error = "unknown argument '" + std::string(args[i]) + "'";
             return std::nullopt;

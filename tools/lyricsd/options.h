@@ -15,6 +15,7 @@ struct ListenAddress {
 
 struct Options {
     bool help = false;
+    bool version = false;
     std::string catalog;
     ListenAddress listen;
 };
