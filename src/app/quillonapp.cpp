@@ -1,7 +1,9 @@
 #include "app/quillonapp.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include <curl/curl.h>
 
@@ -17,7 +19,21 @@ CQuillonApp::CQuillonApp()
 
 CQuillonApp::CQuillonApp(NetworkStartup startup) : startNetwork(std::move(startup)) {}
 
+CQuillonApp::~CQuillonApp() = default;
+
+bool CQuillonApp::LoadQtTranslation() {
+    if (qtTexts) return true;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_ko"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator.get()))
+        return false;
+    qtTexts = std::move(translator);
+    return true;
+}
+
 bool CQuillonApp::InitInstance() {
+    LoadQtTranslation();
     if (!startNetwork()) {
         // The caption is the program's name, the base name of its executable.
         QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),

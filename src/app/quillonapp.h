@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+
+class QTranslator;
 
 namespace quillon {
 
@@ -13,12 +16,18 @@ public:
     CQuillonApp();
     // With another start-up step (a test stands for a failing one with it).
     explicit CQuillonApp(NetworkStartup startup);
+    ~CQuillonApp();
 
     // Runs the program once; always false: there is nothing to go on with after the window.
     bool InitInstance();
 
+    // Qt's own texts (file dialogs, standard buttons) in Korean, whatever the locale; false when
+    // the translation is not installed, and they stay English.
+    bool LoadQtTranslation();
+
 private:
     NetworkStartup startNetwork;
+    std::unique_ptr<QTranslator> qtTexts;
 };
 
 }  // namespace quillon

@@ -1,6 +1,8 @@
 // Start-up: a network layer that cannot start ends the program with a message and touches no
 // setting.
 #include <QApplication>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -28,7 +30,7 @@ void WhenModal(const std::function<void(QWidget*)>& answer) {
 }
 
 TEST_F(StartupTest, NetworkFailureShowsTheMessageAndEnds) {
-    QString text, caption;
+    QString text, caption, ok;
     int buttons = 0;
     WhenModal([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
@@ -39,6 +41,7 @@ TEST_F(StartupTest, NetworkFailureShowsTheMessageAndEnds) {
         text = box->text();
         caption = box->windowTitle();
         buttons = static_cast<int>(box->buttons().size());
+        ok = box->button(QMessageBox::Ok)->text();
         box->button(QMessageBox::Ok)->click();
     });
     CQuillonApp app([] { return false; });
@@ -46,6 +49,10 @@ TEST_F(StartupTest, NetworkFailureShowsTheMessageAndEnds) {
     EXPECT_EQ(text, u"Windows 소켓 초기화에 실패하였습니다."_s);
     EXPECT_EQ(caption, QCoreApplication::applicationName());
     EXPECT_EQ(buttons, 1);
+    // Qt's own texts speak Korean where their translation is installed (scripts/packages.txt).
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + u"/qtbase_ko.qm"_s)) {
+        EXPECT_EQ(ok, u"확인"_s);
+    }
     EXPECT_TRUE(fs::is_empty(root / "config"));
 }
 
