@@ -85,8 +85,8 @@ int ReportListCtrl::InsertColumn(int index, const QString& title, Qt::Alignment 
     auto* headerItem = new QTableWidgetItem(title);
     headerItem->setTextAlignment(horizontal | Qt::AlignVCenter);
     setHorizontalHeaderItem(at, headerItem);
-    setColumnWidth(at, width);
     columnFormats.insert(at, horizontal);
+    setColumnWidth(at, at == 0 ? std::max(width, IconColumnWidth()) : width);
     return at;
 }
 
@@ -96,6 +96,7 @@ quint32 ReportListCtrl::AddExtendedStyle(quint32 bits) {
     setShowGrid((extendedStyle & GridLines) != 0);
     setSelectionBehavior((extendedStyle & FullRowSelect) != 0 ? QAbstractItemView::SelectRows
                                                               : QAbstractItemView::SelectItems);
+    FitIconColumn();  // the grid line takes a pixel of the cell
     return previous;
 }
 
@@ -275,6 +276,25 @@ bool ReportListCtrl::viewportEvent(QEvent* event) {
 void ReportListCtrl::changeEvent(QEvent* event) {
     QTableWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange) UpdateRowHeight();
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        FitIconColumn();
+}
+
+void ReportListCtrl::FitIconColumn() {
+    if (columnCount() > 0 && columnWidth(0) < IconColumnWidth())
+        setColumnWidth(0, IconColumnWidth());
+}
+
+int ReportListCtrl::IconColumnWidth() const {
+    // What the style lays out around a cell's image: its margins on both sides, and the grid
+    // line that the cell gives up on its right.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDecoration;
+    option.decorationSize = iconSize();
+    option.text.clear();
+    const QSize needed = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this);
+    return std::max(needed.width(), iconSize().width()) + (showGrid() ? 1 : 0);
 }
 
 Qt::Alignment ReportListCtrl::ColumnFormat(int column) const {

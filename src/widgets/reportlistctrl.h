@@ -33,7 +33,8 @@ public:
     ~ReportListCtrl() override;
 
     // Inserts a column (format: Qt::AlignLeft, Qt::AlignHCenter or Qt::AlignRight) and
-    // returns its index, or -1.
+    // returns its index, or -1. Column 0, which shows the images, is never narrower than
+    // IconColumnWidth.
     int InsertColumn(int index, const QString& title, Qt::Alignment format, int width,
                      int subItem = -1);
     // Adds style bits and returns the previous ones; never clears a bit.
@@ -44,6 +45,8 @@ public:
 
     // The small images that rows show in column 0.
     void SetImageList(const QList<QIcon>& images);
+    // The width column 0 needs to show a whole image with the style's margins around it.
+    int IconColumnWidth() const;
 
     // The list operations the rest of the program uses.
     int RowCount() const { return rowCount(); }
@@ -82,6 +85,7 @@ private:
     // The cell's full text when it does not fit the cell, else an empty string.
     QString ClippedCellText(const QModelIndex& index) const;
     void UpdateRowHeight();
+    void FitIconColumn();
 
     quint32 extendedStyle = 0;
     QList<Qt::Alignment> columnFormats;

@@ -179,16 +179,17 @@ TEST_F(ReportListTest, OnlyTheLyricCellOfAMarkedOrClickedRowOpensAnEditor) {
 
 TEST_F(ReportListTest, TheListScrollsSidewaysUntilTheCellsLeftEdgeIsVisible) {
     QScrollBar* bar = list->horizontalScrollBar();
-    bar->setValue(150);  // the lyric cell starts 62 px left of the list
+    const int lyricStart = list->columnWidth(0) + 70;
+    bar->setValue(lyricStart + 62);  // the lyric cell starts 62 px left of the list
     ASSERT_TRUE(list->BeginCellEdit(0, 2));
-    EXPECT_EQ(bar->value(), 88);
+    EXPECT_EQ(bar->value(), lyricStart);
     EXPECT_EQ(Editor()->x(), 0);
     QTest::keyClick(Editor(), Qt::Key_Escape);
 
     bar->setValue(0);
     list->setColumnWidth(1, 600);  // now it starts right of the list
     ASSERT_TRUE(list->BeginCellEdit(0, 2));
-    EXPECT_EQ(bar->value(), 618);
+    EXPECT_EQ(bar->value(), list->columnWidth(0) + 600);
     EXPECT_EQ(Editor()->x(), 0);
 }
 
@@ -241,13 +242,44 @@ TEST_F(ReportListTest, LockedColumnsCannotBeResizedByDragging) {
         QTest::mouseMove(header->viewport(), QPoint(edge + 40, y));
         QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 40, y));
     };
+    const int iconColumn = list->columnWidth(0);
     drag(0);
     drag(1);
-    EXPECT_EQ(list->columnWidth(0), 18);
+    EXPECT_EQ(list->columnWidth(0), iconColumn);
     EXPECT_EQ(list->columnWidth(1), 70);
     list->setColumnWidth(2, 100);
     drag(2);  // the one column the user may resize
     EXPECT_EQ(list->columnWidth(2), 140);
+}
+
+TEST_F(ReportListTest, TheIconColumnShowsWholeImagesAtAnyFontSize) {
+    // An opaque image: every one of its 256 pixels must reach the screen in each row.
+    QPixmap red(16, 16);
+    red.fill(Qt::red);
+    list->SetImageList({QIcon(red)});
+    for (const int points : {8, 20}) {
+        QFont font = list->font();
+        font.setPointSize(points);
+        list->setFont(font);
+        list->DeleteAllRows();
+        list->AppendRow(0);
+        list->AppendRow(0);
+        list->clearSelection();
+        list->setCurrentIndex({});
+        QCoreApplication::processEvents();
+        const QImage shot = list->viewport()->grab().toImage();
+        const qreal ratio = shot.devicePixelRatio();
+        for (int row = 0; row < 2; ++row) {
+            int whole = 0;
+            const QRect cell = Cell(row, 0);
+            for (int y = cell.top(); y <= cell.bottom(); ++y)
+                for (int x = cell.left(); x <= cell.right(); ++x)
+                    whole += shot.pixelColor(QPoint(x, y) * ratio) == QColor(Qt::red);
+            EXPECT_EQ(whole, 256) << points << " pt, row " << row << ", column width "
+                                  << list->columnWidth(0);
+        }
+    }
+    EXPECT_GE(list->columnWidth(0), 18);
 }
 
 TEST_F(ReportListTest, RightClickHeaderClickAndClipboardKeysChangeNothing) {
