@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QTreeView>
 #include <QUrl>
 
 #include <atomic>
@@ -151,6 +153,7 @@ CQuillonDlg::CQuillonDlg(SettingsStore& store, QWidget* parent)
 CQuillonDlg::~CQuillonDlg() {
     ReadControls();
     StopWorker(CloseWait);
+    SetBusyCursor(false);
     job->host.Disconnect();
     if (!path.isEmpty()) {
         if (mode == DownloadMode::SingleFile) {
@@ -350,15 +353,41 @@ void CQuillonDlg::OnBrowse() {
 }
 
 QString CQuillonDlg::ChooseOpenPath(DownloadMode target, const QString& current) {
+    QFileDialog dialog(this);
     if (target == DownloadMode::SingleFile) {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(
+            {QStringLiteral("MP3 음악 파일 (*.mp3)"), QStringLiteral("모든 파일 (*.*)")});
         // No file is preselected; the dialog opens where the current file lies.
-        const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
-        return QFileDialog::getOpenFileName(
-            this, QString(), folder, QStringLiteral("MP3 음악 파일 (*.mp3);;모든 파일 (*.*)"));
+        if (!current.isEmpty()) dialog.setDirectory(QFileInfo(current).absolutePath());
+    } else {
+        // The folder browser carries its prompt inside, which only Qt's own dialog can show.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setWindowTitle(QStringLiteral("폴더 찾아보기"));
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setLabelText(QFileDialog::FileName, QStringLiteral("디렉토리 이름을 입력하세요:"));
+        dialog.setDirectory(current.isEmpty() ? QDir::currentPath() : current);
     }
-    return QFileDialog::getExistingDirectory(this, QStringLiteral("디렉토리 이름을 입력하세요:"),
-                                             current.isEmpty() ? QDir::currentPath() : current,
-                                             QFileDialog::ShowDirsOnly);
+    FitFileDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void CQuillonDlg::FitFileDialog(QFileDialog& dialog) const {
+    // Wide enough for the name, size, type and date columns of the detail view to be read.
+    const QFontMetrics metrics(dialog.font());
+    dialog.resize(std::max(dialog.sizeHint().width(), metrics.averageCharWidth() * 110),
+                  std::max(dialog.sizeHint().height(), metrics.height() * 26));
+    // Qt's own dialog keeps fixed column widths; the columns after the name follow what they
+    // hold, and the name takes the rest. A native dialog has no such view.
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
 }
 
 void CQuillonDlg::OnDownload() {
@@ -422,6 +451,8 @@ void CQuillonDlg::OnDownload() {
 
     if (mode == DownloadMode::SingleFile) {
         downloadButton->setEnabled(false);
+        // Nothing else shows that a single query is under way, and it may take a minute.
+        SetBusyCursor(true);
     } else {
         downloadButton->setText(QStringLiteral("가사 다운로드 종료"));
     }
@@ -458,8 +489,19 @@ void CQuillonDlg::HandleJobEnd(std::uint64_t serial, int result) {
     FinishJob(result);
 }
 
+void CQuillonDlg::SetBusyCursor(bool busy) {
+    if (busy == busyCursor) return;
+    busyCursor = busy;
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
 void CQuillonDlg::FinishJob(int result) {
     JobState& state = job->state;
+    SetBusyCursor(false);
     modeBox->setEnabled(true);
     pathEdit->setEnabled(true);
     state.isRunning.store(0);
@@ -566,6 +608,7 @@ std::optional<CQuillonDlg::SaveChoice> CQuillonDlg::ChooseSaveFile(const QString
                                                                    const QString& name,
                                                                    int filter) {
     QFileDialog dialog(this);
+    FitFileDialog(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(SaveFilters());

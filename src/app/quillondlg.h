@@ -22,6 +22,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -126,6 +127,8 @@ protected:
     // The save dialog of the save command, starting in `folder` with `name` and `filter`.
     virtual std::optional<SaveChoice> ChooseSaveFile(const QString& folder, const QString& name,
                                                      int filter);
+    // Gives a file dialog a size at which its columns can be read.
+    void FitFileDialog(QFileDialog& dialog) const;
     // Hands the raw lyric text file to the system's viewer.
     virtual void OpenRawLyrics(const QString& path);
     // Runs the about box.
@@ -149,6 +152,8 @@ private:
     void StopWorker(std::chrono::milliseconds limit);
     // The job end steps: controls back to idle, the save button as the result says.
     void FinishJob(int result);
+    // The busy cursor over the window while a single file is queried.
+    void SetBusyCursor(bool busy);
 
     // JobWindow
     LyricView& JobLyricView() override;
@@ -174,6 +179,7 @@ private:
     std::thread worker;
     std::future<void> workerDone;
     std::uint64_t jobSerial = 0;
+    bool busyCursor = false;
     std::unique_ptr<LyricView> lyricRows;
 
     QIcon icon;
