@@ -100,6 +100,11 @@ bool CurlTransport::Prepare() {
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &SeeHeader);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(easy, CURLOPT_POST, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name look-up leaves the resolver's thread to finish on its own instead of
+    // waiting for it: a resolver that hangs would otherwise hold the stop for its whole time-out.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+#endif
     return true;
 }
 

@@ -73,7 +73,9 @@ protected:
     // it and expects it to end within 2 s with nothing logged for the song in hand after its
     // start row: the user stopped, the service did not fail.
     void InterruptWhenInFlight(const std::string& host, const std::function<bool()>& inFlight) {
-        testing::Process cli(Command(FolderArgs(host)), root / "cli.err", Env());
+        std::vector<std::string> command = Command(FolderArgs(host));
+        command.insert(command.begin(), wrapper.begin(), wrapper.end());
+        testing::Process cli(command, root / "cli.err", Env());
         const auto first = cli.ReadLine(5s);
         ASSERT_TRUE(first);
         EXPECT_NE(first->find("\t4\t"), std::string::npos) << *first;
@@ -95,6 +97,8 @@ protected:
         ASSERT_EQ(rows.size(), 1u) << rows.back();
         EXPECT_EQ(Names(Work()), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
     }
+
+    std::vector<std::string> wrapper;  // a command the run is started through
 };
 
 TEST_F(SilentServiceTest, InterruptEndsTheRunWhileTheServiceKeepsTheRequestUnanswered) {
@@ -112,6 +116,35 @@ TEST_F(SilentServiceTest, InterruptEndsTheRunWhileNobodyTakesTheConnection) {
     const auto since = std::chrono::steady_clock::now();
     InterruptWhenInFlight(deaf.Host(),
                           [&] { return std::chrono::steady_clock::now() - since > 300ms; });
+}
+
+// The host name is looked up at a name server that takes the question and never answers; the
+// run sees it through a resolver configuration of its own, bound over the system's in a mount
+// namespace of its own (the superuser's, or a sandbox's that allows it).
+TEST_F(SilentServiceTest, InterruptEndsTheRunWhileTheNameLookupHangs) {
+    const int dns = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    address.sin_addr.s_addr = htonl(0x7F000035);  // 127.0.0.53
+    const bool listening =
+        ::bind(dns, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const fs::path resolver = root / "resolv.conf";
+    WriteFileBytes(resolver, "nameserver 127.0.0.53\noptions timeout:30 attempts:1\n");
+    wrapper = {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+               "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"", resolver.string()};
+    std::vector<std::string> probe = wrapper;
+    probe.push_back("/bin/true");
+    if (!listening || !fs::exists(wrapper[0]) ||
+        testing::RunProcess(probe, root / "probe.err").exitCode != 0) {
+        ::close(dns);
+        GTEST_SKIP() << "needs port 53 on loopback and a mount namespace of its own";
+    }
+    InterruptWhenInFlight("lyrics.name-lookup-hangs.invalid", [&] {
+        char question[512];
+        return ::recv(dns, question, sizeof question, MSG_DONTWAIT) > 0;
+    });
+    ::close(dns);
 }
 
 // Every other answer is broken; each broken one fails its own song only, and the song after it
