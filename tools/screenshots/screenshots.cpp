@@ -5,7 +5,10 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
+#include <QPainter>
+#include <QRegion>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -39,13 +42,24 @@ void Settle(int ms) {
     WaitFor([] { return false; }, ms);
 }
 
-// What the screen shows of the window, and `above` pixels over it for a tip.
-bool Shoot(QWidget& window, const QString& file, int above = 0) {
+// What the screen shows of the window and, when given and shown, of the tip beside it; the rest
+// of the picture is transparent.
+bool Shoot(QWidget& window, const QString& file, const QWidget* tip = nullptr) {
     Settle(400);
-    const QRect frame = window.frameGeometry().adjusted(0, -above, 0, 0);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
-        0, frame.x(), frame.y(), frame.width(), frame.height());
-    if (shot.isNull() || !shot.save(file)) {
+    QRegion shown(window.frameGeometry());
+    if (tip != nullptr && tip->isVisible()) shown += tip->frameGeometry();
+    const QRect area = shown.boundingRect();
+    const QImage screen = QGuiApplication::primaryScreen()
+                              ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                              .toImage();
+    QImage shot(area.size(), QImage::Format_ARGB32);
+    shot.fill(Qt::transparent);
+    {
+        QPainter painter(&shot);
+        painter.setClipRegion(shown.translated(-area.topLeft()));
+        painter.drawImage(0, 0, screen);
+    }
+    if (screen.isNull() || !shot.save(file)) {
         std::fprintf(stderr, "quillon-screenshots: cannot save %s\n", qPrintable(file));
         return false;
     }
@@ -91,7 +105,7 @@ int main(int argc, char** argv) {
     mode->setCurrentIndex(0);
     path->setText(QString());
     dlg.OnDownload();
-    ok &= Shoot(dlg, out + QStringLiteral("/window-tip.png"), 60);
+    ok &= Shoot(dlg, out + QStringLiteral("/window-tip.png"), &dlg.Tip());
 
     dlg.reject();
     curl_global_cleanup();
