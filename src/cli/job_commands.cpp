@@ -76,7 +76,7 @@ const char* Help(DownloadMode mode) {
            "\n"
            "Writes an LRC file beside every MP3 file directly inside DIR, printing one line\n"
            "per step: HH:MM:SS.mmm<TAB>KIND<TAB>TEXT (KIND: 2 info, 3 error, 4 start,\n"
-           "5 saved). Ctrl+C stops the run after the file in hand.\n"
+           "5 saved). Ctrl+C stops the run; the song in hand is left as it was.\n"
            "\n"
            "  --host H        lyrics service host[:port] (else QUILLON_SERVICE_HOST, else\n"
            "                  the ServiceHost setting, else localhost)\n"

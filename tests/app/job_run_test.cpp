@@ -91,6 +91,8 @@ TEST_F(JobRunTest, SingleFileShowsInfoAndRowsAndEnablesSave) {
     ASSERT_TRUE(dlg.JobRunning());
     for (int id : {Dlg::IdDownload, Dlg::IdSave, Dlg::IdMode, Dlg::IdPath})
         EXPECT_FALSE(dlg.Control(id)->isEnabled()) << id;
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
 
     ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
     EXPECT_EQ(Field(dlg, Dlg::IdTitle)->text(), u"봄"_s);
@@ -102,6 +104,7 @@ TEST_F(JobRunTest, SingleFileShowsInfoAndRowsAndEnablesSave) {
                                                         {u"00:02.00"_s, u"둘"_s}}));
     for (int id : {Dlg::IdDownload, Dlg::IdSave, Dlg::IdMode, Dlg::IdPath})
         EXPECT_TRUE(dlg.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(dlg.Tip().isVisible());
     EXPECT_FALSE(fs::exists(Work("song.lrc")));  // a single file is saved on request only
 
