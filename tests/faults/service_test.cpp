@@ -127,12 +127,15 @@ TEST_F(SilentServiceTest, InterruptEndsTheRunWhileTheNameLookupHangs) {
     address.sin_family = AF_INET;
     address.sin_port = htons(53);
     address.sin_addr.s_addr = htonl(0x7F000035);  // 127.0.0.53
-    const bool listening =
-        ::bind(dns, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool listening = ::bind(dns, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     const fs::path resolver = root / "resolv.conf";
     WriteFileBytes(resolver, "nameserver 127.0.0.53\noptions timeout:30 attempts:1\n");
-    wrapper = {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
-               "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"", resolver.string()};
+    wrapper = {"/usr/bin/unshare",
+               "--mount",
+               "/bin/sh",
+               "-c",
+               "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+               resolver.string()};
     std::vector<std::string> probe = wrapper;
     probe.push_back("/bin/true");
     if (!listening || !fs::exists(wrapper[0]) ||

@@ -8,9 +8,9 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
-#include <QRegion>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
 #include <QThread>
 
