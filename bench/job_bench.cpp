@@ -48,7 +48,9 @@ public:
     LyricView& Lyrics() override { return view; }
     void SetInfoFields(const std::u16string&, const std::u16string&,
                        const std::u16string&) override {}
-    void JobMessage(int kind, const std::u16string&, bool) override { ++messages[kind & 7]; }
+    void JobMessage(const JobEvent& event, bool) override {
+        ++messages[static_cast<std::size_t>(event.kind)];
+    }
     int EncodingSetting() override { return EncodingUtf8; }
 
     MemoryLyricView view;
@@ -119,7 +121,7 @@ bool RunFolder(const fs::path& folder, AudioChecksummer& checksummer, LyricQuery
     job.path = folder;
     job.isRunning = 1;
     return RunDownloadJob(job, host, checksummer, query) == 1 &&
-           host.messages[LogIconSaved] == kFileCount;
+           host.messages[static_cast<std::size_t>(JobEventKind::LrcSaved)] == kFileCount;
 }
 
 // The usual case: a folder whose songs have no LRC files yet.

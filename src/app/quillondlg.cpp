@@ -23,18 +23,12 @@
 #include <QTreeView>
 #include <QUrl>
 
-#include <atomic>
-#include <exception>
-#include <system_error>
 #include <utility>
 
 #include "app/aboutdlg.h"
 #include "app/browseedit.h"
 #include "app/dialogunits.h"
-#include "pipeline/lrc.h"
-#include "pipeline/messages.h"
-#include "pipeline/textwriter.h"
-#include "service/lyricquery.h"
+#include "settings/qttext.h"
 #include "settings/settings.h"
 #include "widgets/reportlistctrl.h"
 
@@ -48,13 +42,6 @@ namespace fs = std::filesystem;
 namespace quillon {
 namespace {
 
-std::atomic<int> liveWorkers{0};
-
-QString ToQString(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()),
-                   static_cast<qsizetype>(text.size()));
-}
-
 // Paths in the window are Qt texts; the job works on the system's own bytes.
 fs::path NativePath(const QString& text) {
     return fs::path(QFile::encodeName(text).toStdString());
@@ -62,14 +49,6 @@ fs::path NativePath(const QString& text) {
 
 QString DisplayPath(const fs::path& path) {
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
-
-// The path without the extension of its file name (a dot in a folder's name does not count).
-QString WithoutExtension(const QString& path) {
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const qsizetype separator =
-        qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QDir::separator()));
-    return dot > separator ? path.left(dot) : path;
 }
 
 const QStringList& SaveFilters() {
@@ -82,7 +61,7 @@ const QStringList& SaveFilters() {
 }
 
 // The lyric view as the composition and the save command read and fill it, on the window's
-// thread. Rows the user deleted meanwhile are skipped quietly.
+// thread.
 class ReportListView final : public LyricView {
 public:
     explicit ReportListView(ReportListCtrl& view) : list(view) {}
@@ -90,10 +69,9 @@ public:
     int RowCount() override { return list.RowCount(); }
     int AppendRow() override { return list.AppendRow(0); }
     void SetCell(int row, int column, std::u16string_view text) override {
-        if (row >= 0 && row < list.RowCount()) list.SetCellText(row, column, ToQString(text));
+        list.SetCellText(row, column, ToQString(text));
     }
     std::u16string Cell(int row, int column) override {
-        if (row < 0 || row >= list.RowCount()) return {};
         return list.CellText(row, column).toStdU16String();
     }
 
@@ -115,16 +93,11 @@ void MakeReadOnly(QLineEdit* edit) {
 
 }  // namespace
 
-JobContext::JobContext() = default;
-JobContext::~JobContext() = default;
-
-CQuillonDlg::CQuillonDlg(SettingsStore& store, QWidget* parent)
+CQuillonDlg::CQuillonDlg(SettingsStore& settings, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      settings(store),
-      job(std::make_shared<JobContext>()),
-      lyricRows(nullptr) {
+      app(settings, *this) {
     InitAppResources();
 
     icon.addFile(QStringLiteral(":/quillon/icon-128.png"));
@@ -137,31 +110,23 @@ CQuillonDlg::CQuillonDlg(SettingsStore& store, QWidget* parent)
         logImages.append(QIcon(image));
     }
 
-    lastFile = settings.LastOpenFile();
-    lastDir = settings.LastOpenDir();
-    path = lastFile;
-
     setWindowTitle(QStringLiteral("Quillon - Brantwell"));
     setWindowIcon(icon);
     setFont(DialogFont(QStringLiteral("Tahoma"), 8));
     BuildControls();
     lyricRows = std::make_unique<ReportListView>(*lyricView);
 
-    job->host.Connect(this, this);
+    // The worker's calls come over as queued calls to a child of the window, which go with it.
+    auto* calls = new QObject(this);
+    app.Connect([calls, application = &app] {
+        QMetaObject::invokeMethod(
+            calls, [application] { application->Drain(); }, Qt::QueuedConnection);
+    });
 }
 
 CQuillonDlg::~CQuillonDlg() {
-    ReadControls();
-    StopWorker(CloseWait);
+    app.OnDestroy();
     SetBusyCursor(false);
-    job->host.Disconnect();
-    if (!path.isEmpty()) {
-        if (mode == DownloadMode::SingleFile) {
-            settings.SetLastOpenFile(path);
-        } else {
-            settings.SetLastOpenDir(path);
-        }
-    }
 }
 
 template <class W>
@@ -230,9 +195,9 @@ void CQuillonDlg::BuildControls() {
 
     // The fields go into the controls.
     MakeReadOnly(pathEdit);
-    pathEdit->setText(path);
-    secondBox->setChecked(includeSecond != 0);
-    thirdBox->setChecked(includeThird != 0);
+    pathEdit->setText(ToQString(app.InitialPath()));
+    secondBox->setChecked(true);
+    thirdBox->setChecked(true);
     for (QLineEdit* field : {titleEdit, albumEdit, artistEdit}) MakeReadOnly(field);
 
     // Never smaller than at start, never wider or narrower; a grip in the corner.
@@ -255,7 +220,7 @@ void CQuillonDlg::BuildControls() {
     pathEdit->SetTarget(BrowseEdit::Target::File);
     modeBox->addItem(QStringLiteral("파일선택"));
     modeBox->addItem(QStringLiteral("폴더선택"));
-    modeBox->setCurrentIndex(static_cast<int>(mode));
+    modeBox->setCurrentIndex(static_cast<int>(DownloadMode::SingleFile));
 
     for (ReportListCtrl* view : {lyricView, logView})
         view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -282,74 +247,106 @@ void CQuillonDlg::BuildControls() {
     connect(downloadButton, &QPushButton::clicked, this, &CQuillonDlg::OnDownload);
     connect(saveButton, &QPushButton::clicked, this, &CQuillonDlg::SaveLyricsAs);
     connect(exitButton, &QPushButton::clicked, this, &CQuillonDlg::reject);
-    connect(pathEdit, &QLineEdit::textChanged, this, &CQuillonDlg::OnPathChanged);
-    connect(pathEdit, &BrowseEdit::BrowseRequested, this, &CQuillonDlg::OnBrowse);
-    connect(modeBox, &QComboBox::currentIndexChanged, this, &CQuillonDlg::OnModeChanged);
+    connect(pathEdit, &QLineEdit::textChanged, this, [this] { app.OnPathChanged(); });
+    connect(pathEdit, &BrowseEdit::BrowseRequested, this, [this] { app.OnBrowse(); });
+    connect(modeBox, &QComboBox::currentIndexChanged, this, [this] { app.OnModeChanged(); });
 }
 
-bool CQuillonDlg::JobRunning() const {
-    return worker.joinable();
+ControlValues CQuillonDlg::ReadControls() {
+    ControlValues values;
+    values.mode = modeBox->currentIndex() == 1 ? DownloadMode::Folder : DownloadMode::SingleFile;
+    values.pathText = pathEdit->text().toStdU16String();
+    values.path = NativePath(pathEdit->text());
+    values.second = secondBox->isChecked();
+    values.third = thirdBox->isChecked();
+    return values;
 }
 
-int CQuillonDlg::LiveWorkers() {
-    return liveWorkers.load();
-}
-
-void CQuillonDlg::ReadControls() {
-    path = pathEdit->text();
-    mode = modeBox->currentIndex() == 1 ? DownloadMode::Folder : DownloadMode::SingleFile;
-    includeSecond = secondBox->isChecked() ? 1 : 0;
-    includeThird = thirdBox->isChecked() ? 1 : 0;
-}
-
-void CQuillonDlg::ClearInfoFields() {
-    for (QLineEdit* field : {titleEdit, artistEdit, albumEdit}) field->clear();
-}
-
-void CQuillonDlg::ClearResults() {
-    job->state.heldInfo = LyricInfo{};
-    ClearInfoFields();
-    saveButton->setEnabled(false);
+void CQuillonDlg::ClearViews() {
     lyricView->DeleteAllRows();
     logView->DeleteAllRows();
 }
 
-void CQuillonDlg::OnPathChanged() {
-    ReadControls();
-    ClearResults();
-    if (path.isEmpty()) return;
-    if (mode == DownloadMode::SingleFile) {
-        lastFile = path;
-    } else {
-        lastDir = path;
-    }
+void CQuillonDlg::ShowInfoFields(std::u16string_view title, std::u16string_view artist,
+                                 std::u16string_view album) {
+    titleEdit->setText(ToQString(title));
+    artistEdit->setText(ToQString(artist));
+    albumEdit->setText(ToQString(album));
 }
 
-void CQuillonDlg::OnModeChanged() {
-    ReadControls();
-    ClearResults();
-    if (mode == DownloadMode::SingleFile) {
-        downloadButton->setText(QStringLiteral("가사 다운로드"));
-        viewGroup->setTitle(QStringLiteral("가사 보기"));
-        pathEdit->SetTarget(BrowseEdit::Target::File);
-        lyricView->show();
-        logView->hide();
-        path = lastFile;
-    } else {
-        downloadButton->setText(QStringLiteral("가사 다운로드 개시"));
-        viewGroup->setTitle(QStringLiteral("가사 다운로드 로그"));
-        pathEdit->SetTarget(BrowseEdit::Target::Folder);
-        lyricView->hide();
-        logView->show();
-        path = lastDir;
-    }
-    pathEdit->setText(path);
+void CQuillonDlg::ShowControls(const ControlState& state) {
+    downloadButton->setText(ToQString(state.downloadCaption));
+    downloadButton->setEnabled(state.downloadEnabled);
+    saveButton->setEnabled(state.saveEnabled);
+    modeBox->setEnabled(state.modeEnabled);
+    pathEdit->setEnabled(state.pathEnabled);
 }
 
-void CQuillonDlg::OnBrowse() {
-    ReadControls();
-    const QString chosen = ChooseOpenPath(mode, path);
-    if (!chosen.isEmpty()) pathEdit->setText(chosen);
+void CQuillonDlg::ShowMode(DownloadMode mode, const ModeLayout& layout) {
+    downloadButton->setText(ToQString(layout.downloadCaption));
+    viewGroup->setTitle(ToQString(layout.viewCaption));
+    pathEdit->SetTarget(mode == DownloadMode::SingleFile ? BrowseEdit::Target::File
+                                                         : BrowseEdit::Target::Folder);
+    lyricView->setVisible(layout.lyricViewShown);
+    logView->setVisible(!layout.lyricViewShown);
+}
+
+void CQuillonDlg::ShowPath(std::u16string_view text) {
+    pathEdit->setText(ToQString(text));
+}
+
+void CQuillonDlg::ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view) {
+    ShowTip(anchor == TipAnchor::Save ? IdSave : IdDownload, ToQString(text));
+}
+
+void CQuillonDlg::AddLogRow(int image, std::u16string_view time, std::u16string_view text,
+                            std::string_view cause) {
+    const int row = logView->AppendRow(image);
+    logView->SetCellText(row, 1, ToQString(time));
+    logView->SetCellText(row, 2, ToQString(text));
+    if (!cause.empty())
+        logView->SetRowTip(row,
+                           QString::fromUtf8(cause.data(), static_cast<qsizetype>(cause.size())));
+}
+
+void CQuillonDlg::JobStarted(DownloadMode mode) {
+    // Nothing else shows that a single query is under way, and it may take a minute.
+    if (mode == DownloadMode::SingleFile) SetBusyCursor(true);
+}
+
+void CQuillonDlg::JobEnded(int) {
+    SetBusyCursor(false);
+}
+
+std::optional<std::u16string> CQuillonDlg::AskOpenPath(DownloadMode mode,
+                                                       std::u16string_view current) {
+    const QString chosen = ChooseOpenPath(mode, ToQString(current));
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdU16String();
+}
+
+std::optional<quillon::SaveChoice> CQuillonDlg::AskSaveFile(std::u16string_view folder,
+                                                            std::u16string_view name, int filter) {
+    const std::optional<SaveChoice> choice =
+        ChooseSaveFile(ToQString(folder), ToQString(name), filter);
+    if (!choice) return std::nullopt;
+    return quillon::SaveChoice{NativePath(choice->path), choice->filter};
+}
+
+void CQuillonDlg::OpenWithViewer(const fs::path& file) {
+    OpenRawLyrics(DisplayPath(file));
+}
+
+void CQuillonDlg::OnDownload() {
+    app.OnDownload();
+}
+
+void CQuillonDlg::SaveLyricsAs() {
+    app.OnSave();
+}
+
+void CQuillonDlg::ViewRawLyrics() {
+    app.OnViewRaw();
 }
 
 QString CQuillonDlg::ChooseOpenPath(DownloadMode target, const QString& current) {
@@ -390,105 +387,6 @@ void CQuillonDlg::FitFileDialog(QFileDialog& dialog) const {
     }
 }
 
-void CQuillonDlg::OnDownload() {
-    ReadControls();
-    JobState& state = job->state;
-    // A press while a job runs asks it to stop. While a stopped job is still winding down the
-    // press does nothing more: a second worker never starts beside the first.
-    if (state.isRunning.load() != 0 || JobRunning()) {
-        state.isRunning.store(0);
-        return;
-    }
-
-    state.lrcBody.clear();
-    ClearInfoFields();
-    saveButton->setEnabled(false);
-    lyricView->DeleteAllRows();
-    logView->DeleteAllRows();
-
-    const fs::path target = NativePath(path);
-    const std::u16string_view refusal = CheckJobPath(mode, target);
-    if (!refusal.empty()) {
-        ShowTip(IdDownload, ToQString(refusal));
-        return;
-    }
-
-    state.mode = mode;
-    state.path = target;
-    state.includeLine[0] = 1;
-    state.includeLine[1] = includeSecond;
-    state.includeLine[2] = includeThird;
-    state.isRunning.store(1);
-    job->query = std::make_unique<LyricQuery>(
-        ResolveServiceHost(std::string_view(), settings.ServiceHost().toStdString()));
-
-    std::promise<void> done;
-    std::future<void> finished = done.get_future();
-    const std::uint64_t serial = ++jobSerial;
-    liveWorkers.fetch_add(1);
-    try {
-        worker = std::thread([context = job, serial, done = std::move(done)]() mutable {
-            int result = 0;
-            try {
-                result = RunDownloadJob(context->state, context->host, context->checksummer,
-                                        *context->query);
-            } catch (const std::exception&) {
-                result = 0;  // out of memory and the like: the job ends as if stopped
-            }
-            context->host.PostEnd(serial, result);
-            done.set_value();
-            // A worker that outlived its window releases the job's state (and the service
-            // connection) before it counts itself out.
-            context.reset();
-            liveWorkers.fetch_sub(1);
-        });
-    } catch (const std::system_error&) {
-        liveWorkers.fetch_sub(1);
-        state.isRunning.store(0);
-        return;
-    }
-    workerDone = std::move(finished);
-
-    if (mode == DownloadMode::SingleFile) {
-        downloadButton->setEnabled(false);
-        // Nothing else shows that a single query is under way, and it may take a minute.
-        SetBusyCursor(true);
-    } else {
-        downloadButton->setText(QStringLiteral("가사 다운로드 종료"));
-    }
-    modeBox->setEnabled(false);
-    pathEdit->setEnabled(false);
-}
-
-void CQuillonDlg::StopWorker(std::chrono::milliseconds limit) {
-    job->state.isRunning.store(0);
-    if (!worker.joinable()) return;
-    if (workerDone.wait_for(limit) == std::future_status::ready) {
-        worker.join();
-    } else {
-        // It did not reach a check point in time. It keeps its own share of the job's state and
-        // no longer reaches this window; the window goes on with a fresh state.
-        const DownloadMode jobMode = job->state.mode;
-        job->host.Disconnect();
-        worker.detach();
-        job = std::make_shared<JobContext>();
-        job->state.mode = jobMode;
-        job->host.Connect(this, this);
-    }
-    FinishJob(0);
-}
-
-void CQuillonDlg::HandleJobEnd(std::uint64_t serial, int result) {
-    // An end that the window has already waited for (it closed meanwhile) is old news.
-    if (!worker.joinable() || serial != jobSerial) return;
-    if (workerDone.wait_for(EndWait) == std::future_status::ready) {
-        worker.join();
-    } else {
-        worker.detach();
-    }
-    FinishJob(result);
-}
-
 void CQuillonDlg::SetBusyCursor(bool busy) {
     if (busy == busyCursor) return;
     busyCursor = busy;
@@ -496,45 +394,6 @@ void CQuillonDlg::SetBusyCursor(bool busy) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
     } else {
         QApplication::restoreOverrideCursor();
-    }
-}
-
-void CQuillonDlg::FinishJob(int result) {
-    JobState& state = job->state;
-    SetBusyCursor(false);
-    modeBox->setEnabled(true);
-    pathEdit->setEnabled(true);
-    state.isRunning.store(0);
-    if (state.mode == DownloadMode::SingleFile) {
-        saveButton->setEnabled(result == 1);
-        downloadButton->setEnabled(true);
-        // A run laid out from the held answer asked nobody, yet the fields were emptied when it
-        // started: show the answer's title, singer and album again.
-        if (result == 1 && !state.heldInfo.lyric.empty()) {
-            ShowInfoFields(ToQString(state.heldInfo.title), ToQString(state.heldInfo.artist),
-                           ToQString(state.heldInfo.album));
-        }
-    } else {
-        downloadButton->setText(QStringLiteral("가사 다운로드 개시"));
-    }
-}
-
-LyricView& CQuillonDlg::JobLyricView() {
-    return *lyricRows;
-}
-
-void CQuillonDlg::ShowInfoFields(const QString& title, const QString& artist,
-                                 const QString& album) {
-    titleEdit->setText(title);
-    artistEdit->setText(artist);
-    albumEdit->setText(album);
-}
-
-void CQuillonDlg::HandleJobMessage(int kind, const QString& text) {
-    if (job->state.mode == DownloadMode::SingleFile) {
-        if (Control(kind) != nullptr) ShowTip(kind, text);
-    } else {
-        AppendLogRow(kind, text);
     }
 }
 
@@ -550,58 +409,15 @@ void CQuillonDlg::ShowTip(int id, const QString& text) {
 }
 
 QString CQuillonDlg::FormatLogTime(const QTime& time) {
-    return QString::asprintf("%02d:%02d:%02d.%03d", time.hour(), time.minute(), time.second(),
-                             time.msec());
+    return ToQString(LogTimeText(time.hour(), time.minute(), time.second(), time.msec()));
 }
 
 void CQuillonDlg::AppendLogRow(int kind, const QString& text) {
-    const QTime now = QTime::currentTime();
-    const int row = logView->AppendRow(kind);
-    logView->SetCellText(row, 1, FormatLogTime(now));
-    logView->SetCellText(row, 2, text);
-}
-
-void CQuillonDlg::ViewRawLyrics() {
-    ReadControls();
-    const JobState& state = job->state;
-    if (JobRunning() || mode != DownloadMode::SingleFile || state.heldInfo.lyric.empty()) return;
-    // Beside the music file, with ".txt" in place of its extension.
-    fs::path::string_type name = LrcPathFor(NativePath(path)).native();
-    name.resize(name.size() - 4);
-    name += ".txt";
-    const fs::path textPath(std::move(name));
-    // The service's line feeds stay as they are.
-    if (!WriteTextFileAtomically(textPath, state.heldInfo.lyric, EncodingUtf16BE)) return;
-    OpenRawLyrics(DisplayPath(textPath));
+    AddLogRow(kind, LogTimeNow(), text.toStdU16String(), {});
 }
 
 void CQuillonDlg::OpenRawLyrics(const QString& textPath) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(textPath));
-}
-
-void CQuillonDlg::SaveLyricsAs() {
-    ReadControls();
-    JobState& state = job->state;
-    if (JobRunning() || state.lrcBody.empty() || lyricView->RowCount() == 0) return;
-
-    int encoding = settings.Encoding();
-    // The dialog starts beside the music file, with its name.
-    const QString start = path.isEmpty() ? QString() : WithoutExtension(path);
-    const qsizetype separator =
-        qMax(start.lastIndexOf(QLatin1Char('/')), start.lastIndexOf(QDir::separator()));
-    const QString folder = start.left(separator + 1);
-    const QString name = start.mid(separator + 1);
-    const int filter = encoding >= 0 && encoding < SaveFilters().size() ? encoding : 0;
-
-    const std::optional<SaveChoice> choice = ChooseSaveFile(folder, name, filter);
-    if (!choice) return;
-    encoding = choice->filter;
-
-    ReportListView rows(*lyricView);
-    const bool written = WriteTextFileAtomically(
-        NativePath(choice->path), BuildSavedLyricsText(state.heldInfo, rows), encoding);
-    settings.SetEncoding(encoding);
-    if (!written) ShowTip(IdSave, ToQString(text::SaveFailedTip));
 }
 
 std::optional<CQuillonDlg::SaveChoice> CQuillonDlg::ChooseSaveFile(const QString& folder,
@@ -636,8 +452,7 @@ void CQuillonDlg::accept() {
 }
 
 void CQuillonDlg::reject() {
-    ReadControls();
-    StopWorker(CloseWait);
+    app.OnClose();
     QDialog::reject();
 }
 

@@ -9,15 +9,10 @@
 #include <QString>
 #include <QTime>
 
-#include <cstdint>
-#include <future>
 #include <memory>
 #include <optional>
-#include <thread>
 
-#include "app/jobhost.h"
-#include "audio/checksum.h"
-#include "pipeline/job.h"
+#include "application/application.h"
 #include "widgets/tipwnd.h"
 
 class QCheckBox;
@@ -35,21 +30,9 @@ class BrowseEdit;
 class ReportListCtrl;
 class SettingsStore;
 
-// Everything a job shares with its worker thread. The worker holds it too, so a worker that
-// outlives the window (it did not stop in time when the window closed) still finds it.
-struct JobContext {
-    JobState state;  // mode, path, includeLine, isRunning, heldInfo, lrcBody
-    AudioChecksummer checksummer;
-    std::unique_ptr<LyricQuery> query;
-    WindowJobHost host{state.isRunning};
-
-    JobContext();
-    ~JobContext();
-};
-
 // The program's one window: choose a file or a folder, download its lyrics, save them, and
 // watch the log of a folder run.
-class CQuillonDlg : public QDialog, private JobWindow {
+class CQuillonDlg : public QDialog, private AppView {
     Q_OBJECT
 
 public:
@@ -75,11 +58,6 @@ public:
         IdMode = 1032,
     };
 
-    // The window waits this long for a stopping worker when it closes, and this long for a
-    // worker that has announced its end.
-    static constexpr std::chrono::milliseconds CloseWait{5000};
-    static constexpr std::chrono::milliseconds EndWait{1000};
-
     explicit CQuillonDlg(SettingsStore& settings, QWidget* parent = nullptr);
     ~CQuillonDlg() override;
 
@@ -95,7 +73,7 @@ public:
     // window's own menu in the title bar (most desktops have none), so a right-click anywhere on
     // the window but the lists pops it up instead.
     QMenu* WindowMenu() const { return windowMenu; }
-    bool JobRunning() const;
+    bool JobRunning() const { return app.JobRunning(); }
 
     // Commands.
     void OnDownload();
@@ -111,7 +89,7 @@ public:
     static QString FormatLogTime(const QTime& time);
 
     // Workers that were left running when their window closed and have not ended yet.
-    static int LiveWorkers();
+    static int LiveWorkers() { return QuillonApplication::LiveWorkers(); }
 
     // Enter does nothing; Esc, the exit button and the close box close the window.
     void accept() override;
@@ -139,48 +117,35 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // The data exchange: the controls into the fields.
-    void ReadControls();
-    void OnPathChanged();
-    void OnModeChanged();
-    void OnBrowse();
-    // Empties heldInfo, the three fields and both views and disables the save button.
-    void ClearResults();
-    void ClearInfoFields();
-    // Stops a running worker and waits for it as long as `limit`; a worker that is still busy
-    // then is left to finish on its own.
-    void StopWorker(std::chrono::milliseconds limit);
-    // The job end steps: controls back to idle, the save button as the result says.
-    void FinishJob(int result);
+    // AppView: what the application asks of the window.
+    ControlValues ReadControls() override;
+    LyricView& LyricRows() override { return *lyricRows; }
+    void ClearViews() override;
+    void ShowInfoFields(std::u16string_view title, std::u16string_view artist,
+                        std::u16string_view album) override;
+    void ShowControls(const ControlState& state) override;
+    void ShowMode(DownloadMode mode, const ModeLayout& layout) override;
+    void ShowPath(std::u16string_view text) override;
+    void ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view cause) override;
+    void AddLogRow(int image, std::u16string_view time, std::u16string_view text,
+                   std::string_view cause) override;
+    void JobStarted(DownloadMode mode) override;
+    void JobEnded(int result) override;
+    std::optional<std::u16string> AskOpenPath(DownloadMode mode,
+                                              std::u16string_view current) override;
+    std::optional<quillon::SaveChoice> AskSaveFile(std::u16string_view folder,
+                                                   std::u16string_view name, int filter) override;
+    void OpenWithViewer(const std::filesystem::path& file) override;
+
     // The busy cursor over the window while a single file is queried.
     void SetBusyCursor(bool busy);
-
-    // JobWindow
-    LyricView& JobLyricView() override;
-    void ShowInfoFields(const QString& title, const QString& artist, const QString& album) override;
-    void HandleJobMessage(int kind, const QString& text) override;
-    void HandleJobEnd(std::uint64_t job, int result) override;
 
     void BuildControls();
     template <class W>
     W* Add(int id, W* widget, QRect units);
 
-    SettingsStore& settings;
-
-    // Fields the controls are read into.
-    QString path;
-    DownloadMode mode = DownloadMode::SingleFile;
-    int includeSecond = 1;
-    int includeThird = 1;
-    QString lastFile;
-    QString lastDir;
-
-    std::shared_ptr<JobContext> job;
-    std::thread worker;
-    std::future<void> workerDone;
-    std::uint64_t jobSerial = 0;
-    bool busyCursor = false;
     std::unique_ptr<LyricView> lyricRows;
+    bool busyCursor = false;
 
     QIcon icon;
     QList<QIcon> logImages;
@@ -213,6 +178,9 @@ private:
         bool bottom;  // follows the bottom edge too
     };
     QList<Anchored> anchored;
+
+    // Last, so that it goes first: a job it stops may still touch the controls.
+    QuillonApplication app;
 };
 
 }  // namespace quillon

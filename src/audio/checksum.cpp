@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "audio/md5.h"
 
@@ -53,6 +54,17 @@ const char* ChecksumStatusText(ChecksumStatus status) {
             return "read error";
     }
     return "unknown";
+}
+
+std::string ChecksumCause(const AudioChecksummer& checksummer, ChecksumStatus status) {
+    std::string text = ChecksumStatusText(status);
+    if (status == ChecksumStatus::CannotOpen) {
+        const int error = checksummer.File().LastOpenError();
+        text += ": ";
+        text += error == Mp3File::NotRegularFile ? std::string("not a regular file")
+                                                 : std::system_category().message(error);
+    }
+    return text;
 }
 
 }  // namespace quillon

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "audio/frameheader.h"
 #include "audio/mp3file.h"
@@ -49,5 +50,9 @@ private:
 
 // Short English name of a status, for front ends that print it.
 const char* ChecksumStatusText(ChecksumStatus status);
+
+// The status with the system's reason for a file that could not be opened
+// ("cannot be opened: Permission denied").
+std::string ChecksumCause(const AudioChecksummer& checksummer, ChecksumStatus status);
 
 }  // namespace quillon

@@ -6,20 +6,6 @@
 #include "cli/commands.h"
 
 namespace quillon::cli {
-namespace {
-
-std::string Cause(const AudioChecksummer& job, ChecksumStatus status) {
-    std::string text = ChecksumStatusText(status);
-    if (status == ChecksumStatus::CannotOpen) {
-        const int error = job.File().LastOpenError();
-        text += ": ";
-        text += error == Mp3File::NotRegularFile ? "not a regular file" : std::strerror(error);
-    }
-    return text;
-}
-
-}  // namespace
-
 int RunChecksum(const std::vector<std::string_view>& args) {
     std::vector<std::string_view> files;
     bool optionsEnded = false;
@@ -55,7 +41,7 @@ int RunChecksum(const std::vector<std::string_view>& args) {
         } else {
             std::fflush(stdout);
             std::fprintf(stderr, "quillon-cli: %.*s: %s\n", static_cast<int>(file.size()),
-                         file.data(), Cause(job, result).c_str());
+                         file.data(), ChecksumCause(job, result).c_str());
             status = ExitFailure;
         }
     }

@@ -3,12 +3,9 @@
 #include <string_view>
 #include <vector>
 
-namespace quillon::cli {
+#include "common/exitstatus.h"
 
-// Exit statuses shared by every command.
-inline constexpr int ExitOk = 0;
-inline constexpr int ExitFailure = 1;
-inline constexpr int ExitUsage = 2;
+namespace quillon::cli {
 
 // Prints "quillon-cli: <message>" on stderr and returns ExitUsage.
 int UsageError(std::string_view message);

@@ -1,34 +1,28 @@
 // `fetch` and `folder`: the download job run headless, printing what the window would show.
-#include <array>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
-#include <sys/time.h>
-
-#include "audio/checksum.h"
+#include "application/application.h"
 #include "cli/commands.h"
-#include "pipeline/job.h"
-#include "pipeline/lrc.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
-#include "service/lyricquery.h"
 #include "service/textconv.h"
 #include "settings/settings.h"
 
 namespace quillon::cli {
 namespace {
 
-struct JobOptions {
+struct CommandOptions {
     DownloadMode mode = DownloadMode::SingleFile;
-    std::string host;
+    JobOptions job;
     bool second = true;
     bool third = true;
-    std::optional<int> encoding;
+    bool verbose = false;
     std::string savePath;
     std::string path;
 };
@@ -70,6 +64,7 @@ const char* Help(DownloadMode mode) {
                "  --save OUT.lrc  also write the rows as an LRC file\n"
                "  -h, --help      show this help\n"
                "\n"
+               "A failure is told on stderr, its cause in parentheses after it.\n"
                "Exit status: 0 on success, 1 when the lyric could not be fetched or saved,\n"
                "2 on a usage error.\n";
     return "Usage: quillon-cli folder [OPTIONS] DIR\n"
@@ -84,6 +79,8 @@ const char* Help(DownloadMode mode) {
            "  --no-third      leave out the third line of each time\n"
            "  --encoding E    ansi, utf16be, utf16le, utf8 or a number (default: the\n"
            "                  Encoding setting)\n"
+           "  --verbose       print each failure's cause on stderr:\n"
+           "                  HH:MM:SS.mmm<TAB>KIND<TAB>TEXT<TAB>CAUSE\n"
            "  -h, --help      show this help\n"
            "\n"
            "Exit status: 0 when the run went through, 1 when it was stopped, 2 on a usage\n"
@@ -91,7 +88,8 @@ const char* Help(DownloadMode mode) {
 }
 
 // Parses the arguments; returns an exit status when the command is done already.
-std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args, JobOptions& options) {
+std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args,
+                                   CommandOptions& options) {
     const char* command = options.mode == DownloadMode::SingleFile ? "fetch" : "folder";
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -124,14 +122,16 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args, Jo
         } else if (arg.starts_with("--host")) {
             const auto host = value("--host");
             if (!host || host->empty()) return missing("--host");
-            options.host = *host;
+            options.job.host = *host;
         } else if (arg.starts_with("--encoding")) {
             const auto text = value("--encoding");
             if (!text) return missing("--encoding");
-            options.encoding = ParseEncoding(*text);
-            if (!options.encoding)
+            options.job.encoding = ParseEncoding(*text);
+            if (!options.job.encoding)
                 return UsageError(std::string(command) + ": unknown encoding '" +
                                   std::string(*text) + "'");
+        } else if (options.mode == DownloadMode::Folder && arg == "--verbose") {
+            options.verbose = true;
         } else if (options.mode == DownloadMode::SingleFile && arg.starts_with("--save")) {
             const auto out = value("--save");
             if (!out || out->empty()) return missing("--save");
@@ -147,113 +147,138 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args, Jo
     return std::nullopt;
 }
 
-// The job's window, as text.
-class PrintingHost final : public JobHost {
+// The window, as text: log rows on stdout, tips on stderr, the rest kept for the end.
+class PrintingView final : public AppView {
 public:
-    PrintingHost(DownloadMode jobMode, std::optional<int> encoding, SettingsStore& store)
-        : mode(jobMode), fixedEncoding(encoding), settings(store) {}
+    explicit PrintingView(const CommandOptions& chosen) : options(chosen) {}
 
-    LyricView& Lyrics() override { return view; }
-    void SetInfoFields(const std::u16string& t, const std::u16string& a,
-                       const std::u16string& b) override {
+    ControlValues ReadControls() override {
+        ControlValues values;
+        values.mode = options.mode;
+        values.pathText = Utf8ToWide(options.path);
+        values.path = options.path;
+        values.second = options.second;
+        values.third = options.third;
+        return values;
+    }
+    LyricView& LyricRows() override { return rows; }
+    void ClearViews() override { rows.rows.clear(); }
+    void ShowInfoFields(std::u16string_view t, std::u16string_view a,
+                        std::u16string_view b) override {
         title = t;
         artist = a;
         album = b;
     }
-    void JobMessage(int kind, const std::u16string& text, bool) override {
-        if (mode == DownloadMode::SingleFile) {
-            PrintUtf16(stderr, text);
-            std::fputc('\n', stderr);
-            return;
-        }
-        std::printf("%s\t%d\t", LocalTime().c_str(), kind);
-        PrintUtf16(stdout, text);
+    void ShowControls(const ControlState&) override {}
+    void ShowMode(DownloadMode, const ModeLayout&) override {}
+    void ShowPath(std::u16string_view) override {}
+    void ShowTipAt(TipAnchor, std::u16string_view text, std::string_view cause) override {
+        PrintUtf16(stderr, text);
+        if (!cause.empty())
+            std::fprintf(stderr, " (%.*s)", static_cast<int>(cause.size()), cause.data());
+        std::fputc('\n', stderr);
+    }
+    void AddLogRow(int icon, std::u16string_view time, std::u16string_view text,
+                   std::string_view cause) override {
+        const std::string row =
+            WideToUtf8(time) + "\t" + std::to_string(icon) + "\t" + WideToUtf8(text);
+        std::fwrite(row.data(), 1, row.size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
+        if (options.verbose && !cause.empty()) {
+            std::fprintf(stderr, "%s\t%.*s\n", row.c_str(), static_cast<int>(cause.size()),
+                         cause.data());
+            std::fflush(stderr);
+        }
     }
-    int EncodingSetting() override { return fixedEncoding ? *fixedEncoding : settings.Encoding(); }
-
-    static std::string LocalTime() {
-        timeval now{};
-        ::gettimeofday(&now, nullptr);
-        std::tm local{};
-        ::localtime_r(&now.tv_sec, &local);
-        char text[32];
-        std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                      local.tm_sec, static_cast<int>(now.tv_usec / 1000));
-        return text;
+    void JobEnded(int jobResult) override {
+        ended = true;
+        result = jobResult;
     }
 
-    MemoryLyricView view;
+    MemoryLyricView rows;
     std::u16string title, artist, album;
+    bool ended = false;
+    int result = 0;
 
 private:
-    DownloadMode mode;
-    std::optional<int> fixedEncoding;
-    SettingsStore& settings;
+    const CommandOptions& options;
 };
 
-std::atomic<int>* g_isRunning = nullptr;
+volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void OnInterrupt(int) {
-    if (g_isRunning != nullptr) g_isRunning->store(0);
+    interrupted = 1;
 }
 
-int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
-    JobOptions options;
-    options.mode = mode;
-    if (const auto done = ParseJobOptions(args, options)) return *done;
+// Starts the job and waits for its end, turning Ctrl+C into the stop request. The worker prints
+// its own rows; only the end comes over to this thread.
+void RunUntilEnded(QuillonApplication& app, PrintingView& view) {
+    std::mutex mutex;
+    std::condition_variable woken;
+    int pending = 0;
+    // This thread only waits while the job runs, so the worker prints its rows itself.
+    app.Connect(
+        [&] {
+            std::lock_guard lock(mutex);
+            ++pending;
+            woken.notify_one();
+        },
+        true);
 
-    SettingsStore settings;
-    JobState state;
-    state.mode = mode;
-    state.path = options.path;
-    const std::u16string_view refusal = CheckJobPath(mode, state.path);
-    if (!refusal.empty()) {
-        PrintUtf16(stderr, refusal);
-        std::fputc('\n', stderr);
-        return ExitFailure;
-    }
-    state.includeLine[1] = options.second ? 1 : 0;
-    state.includeLine[2] = options.third ? 1 : 0;
-
-    PrintingHost host(mode, options.encoding, settings);
-    AudioChecksummer checksummer;
-    LyricQuery query(ResolveServiceHost(options.host, settings.ServiceHost().toStdString()));
-
-    static_assert(std::atomic<int>::is_always_lock_free);
-    g_isRunning = &state.isRunning;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     ::sigaction(SIGINT, &action, &previous);
 
-    state.isRunning = 1;
-    int result = 0;
-    std::thread worker([&] { result = RunDownloadJob(state, host, checksummer, query); });
-    worker.join();
-    state.isRunning = 0;
+    app.OnDownload();
+    bool stopAsked = false;
+    while (app.JobRunning() && !view.ended) {
+        bool call = false;
+        {
+            std::unique_lock lock(mutex);
+            // Woken by the worker; the interrupt is looked at between the waits.
+            woken.wait_for(lock, std::chrono::milliseconds(10), [&] { return pending > 0; });
+            if (pending > 0) {
+                --pending;
+                call = true;
+            }
+        }
+        if (call) app.Drain();
+        if (interrupted != 0 && !stopAsked) {
+            stopAsked = true;
+            app.OnDownload();  // a second press stops the job
+        }
+    }
     ::sigaction(SIGINT, &previous, nullptr);
-    g_isRunning = nullptr;
+}
 
-    if (mode == DownloadMode::Folder) return result == 1 ? ExitOk : ExitFailure;
-    if (result != 1) return ExitFailure;
+int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
+    CommandOptions options;
+    options.mode = mode;
+    if (const auto done = ParseJobOptions(args, options)) return *done;
 
-    PrintUtf16(stdout, u"제목: " + host.title + u"\n가수: " + host.artist + u"\n앨범: " +
-                           host.album + u"\n");
-    for (const auto& row : host.view.rows) {
+    SettingsStore settings;
+    PrintingView view(options);
+    QuillonApplication app(settings, view, options.job);
+    RunUntilEnded(app, view);
+    // A start refused for its path has told why; a stopped or failed job ends with its result.
+    if (!view.ended || view.result != 1) return ExitFailure;
+    if (mode == DownloadMode::Folder) return ExitOk;
+
+    PrintUtf16(stdout, text::TitleLabel + view.title + u"\n" + text::ArtistLabel + view.artist +
+                           u"\n" + text::AlbumLabel + view.album + u"\n");
+    for (const auto& row : view.rows.rows) {
         PrintUtf16(stdout,
                    row[LyricView::TimeColumn] + u"\t" + row[LyricView::LyricColumn] + u"\n");
     }
     std::fflush(stdout);
     if (!options.savePath.empty()) {
-        const int encoding = options.encoding ? *options.encoding : settings.Encoding();
-        const LyricInfo info{host.title, host.artist, host.album, {}};
-        if (!WriteTextFileAtomically(options.savePath, BuildSavedLyricsText(info, host.view),
-                                     encoding)) {
-            PrintUtf16(stderr, text::SaveFailedTip);
-            std::fputc('\n', stderr);
+        const int encoding = options.job.encoding ? *options.job.encoding : settings.Encoding();
+        const WriteResult written = app.SaveLyricsTo(options.savePath, encoding);
+        if (!written) {
+            view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
             return ExitFailure;
         }
     }

@@ -39,6 +39,7 @@ constexpr const char* kHelp =
 }  // namespace quillon::cli
 
 int main(int argc, char** argv) {
+    using namespace quillon;
     using namespace quillon::cli;
     std::setlocale(LC_ALL, "");
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {

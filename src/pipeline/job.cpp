@@ -25,10 +25,6 @@ std::u16string FileMessage(std::u16string_view what, const fs::path& path) {
     return text;
 }
 
-std::u16string InfoMessage(const LyricInfo& info) {
-    return u"제목: " + info.title + u", 가수: " + info.artist + u", 앨범: " + info.album;
-}
-
 bool Stopped(const JobState& state) {
     return state.isRunning.load() == 0;
 }
@@ -68,6 +64,18 @@ std::u16string_view CheckJobPath(DownloadMode mode, const fs::path& path) {
     return {};
 }
 
+std::u16string InfoText(const LyricInfo& info) {
+    std::u16string text(text::TitleLabel);
+    text += info.title;
+    text += u", ";
+    text += text::ArtistLabel;
+    text += info.artist;
+    text += u", ";
+    text += text::AlbumLabel;
+    text += info.album;
+    return text;
+}
+
 std::u16string DisplayName(const fs::path& path) {
     // Only the name is decoded: a folder name that is not valid UTF-8 cannot run into it.
     const PathParts parts(NativeSeparator + Utf8ToWide(path.filename().native()));
@@ -81,6 +89,13 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
     const std::vector<fs::path> files =
         folderMode ? CollectMp3Files(state.path) : std::vector<fs::path>{state.path};
     const auto isRunning = [&state] { return !Stopped(state); };
+    // A failure is a log row naming the file in Folder mode, a tip of its own in SingleFile mode.
+    const auto fail = [&](JobEventKind kind, std::u16string_view row, std::u16string_view tip,
+                          const fs::path& path, std::string cause) {
+        host.JobMessage(
+            {kind, folderMode ? FileMessage(row, path) : std::u16string(tip), std::move(cause)},
+            false);
+    };
 
     for (const fs::path& path : files) {
         if (Stopped(state)) return 0;
@@ -89,27 +104,26 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
 
         if (info.lyric.empty()) {
             AudioChecksum checksum;
-            if (checksummer.Compute(path, checksum) != ChecksumStatus::Ok) {
+            const ChecksumStatus status = checksummer.Compute(path, checksum);
+            if (status != ChecksumStatus::Ok) {
                 success = false;
-                if (folderMode)
-                    host.JobMessage(LogIconError, FileMessage(text::ChecksumFailed, path), false);
-                else
-                    host.JobMessage(DownloadButtonId, text::ChecksumFailedTip, false);
+                fail(JobEventKind::ChecksumFailed, text::ChecksumFailed, text::ChecksumFailedTip,
+                     path, ChecksumCause(checksummer, status));
             } else {
                 const std::string request =
                     LyricQuery::BuildRequest(std::string_view(checksum.data(), 32));
                 if (folderMode)
-                    host.JobMessage(LogIconStart, FileMessage(text::QueryStarted, path), false);
-                const bool answered = query.Execute(request, info, isRunning);
+                    host.JobMessage(
+                        {JobEventKind::QueryStarted, FileMessage(text::QueryStarted, path), {}},
+                        false);
+                const QueryResult answer = query.Execute(request, info, isRunning);
                 // A query that a stop request cut short was not run: it says nothing about the
                 // service, so the job ends as at its next check point.
-                if (!answered && Stopped(state)) return 0;
-                if (!answered || info.lyric.empty()) {
+                if (answer.status == QueryStatus::Stopped) return 0;
+                if (answer.status != QueryStatus::Found) {
                     success = false;
-                    if (folderMode)
-                        host.JobMessage(LogIconError, FileMessage(text::ServerFailed, path), false);
-                    else
-                        host.JobMessage(DownloadButtonId, text::ServerFailedTip, false);
+                    fail(JobEventKind::ServerFailed, text::ServerFailed, text::ServerFailedTip,
+                         path, answer.Cause());
                 } else if (!folderMode) {
                     state.heldInfo = info;
                     host.SetInfoFields(info.title, info.artist, info.album);
@@ -124,11 +138,16 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
         if (Stopped(state)) return 0;
         if (success && folderMode && !state.lrcBody.empty()) {
             const int encoding = host.EncodingSetting();
-            const bool written = WriteLrcFile(path, info, state.lrcBody, encoding);
-            host.JobMessage(LogIconInfo, InfoMessage(info), true);
-            host.JobMessage(written ? LogIconSaved : LogIconError,
-                            FileMessage(written ? text::LrcSaved : text::LrcSaveFailed, path),
-                            true);
+            const WriteResult written = WriteLrcFile(path, info, state.lrcBody, encoding);
+            host.JobMessage({JobEventKind::InfoLogged, InfoText(info), {}}, true);
+            if (written) {
+                host.JobMessage({JobEventKind::LrcSaved, FileMessage(text::LrcSaved, path), {}},
+                                true);
+            } else {
+                host.JobMessage({JobEventKind::LrcSaveFailed,
+                                 FileMessage(text::LrcSaveFailed, path), written.cause},
+                                true);
+            }
             state.lrcBody.clear();
         }
         if (!success && !folderMode) return 0;

@@ -17,13 +17,28 @@ class LyricQuery;
 // The index of the mode combo box.
 enum class DownloadMode : int { SingleFile = 0, Folder = 1 };
 
-// Kinds of job messages: in Folder mode the icon of the log row, in SingleFile mode the control
-// the tip points at.
-inline constexpr int LogIconInfo = 2;
-inline constexpr int LogIconError = 3;
-inline constexpr int LogIconStart = 4;
-inline constexpr int LogIconSaved = 5;
-inline constexpr int DownloadButtonId = 1000;
+// What the job tells whoever runs it. Each front end shows an event its own way: in Folder mode
+// as a log row, in SingleFile mode (the failures only) as a tip.
+enum class JobEventKind {
+    QueryStarted,    // the lyric query of a file begins (Folder)
+    InfoLogged,      // title, singer and album of a file whose LRC file is written (Folder)
+    LrcSaved,        // the LRC file of a file is written (Folder)
+    LrcSaveFailed,   // the LRC file of a file could not be written (Folder)
+    ChecksumFailed,  // a file has no checksum
+    ServerFailed,    // the service gave no lyric for a file
+};
+
+struct JobEvent {
+    JobEventKind kind;
+    std::u16string text;  // what the user reads: the log row's text, or the tip's
+    std::string cause;    // why a failure happened, in the words of the library or the system
+};
+
+// True for the events that report a failure.
+inline bool IsFailure(JobEventKind kind) {
+    return kind == JobEventKind::LrcSaveFailed || kind == JobEventKind::ChecksumFailed ||
+           kind == JobEventKind::ServerFailed;
+}
 
 // The state the window shares with the worker for the length of a job.
 struct JobState {
@@ -36,10 +51,10 @@ struct JobState {
     std::u16string lrcBody;
 };
 
-// Whoever runs a job: the window, the command-line front end, or a test. The lyric view's
-// operations and SetInfoFields are carried out before they return. Messages may be queued, but
-// must reach the receiver in order, each with its own text; `wait` asks that this one has been
-// taken before the call returns.
+// Whoever runs a job: the application layer (for the window and the command-line front end), or
+// a test. The lyric view's operations and SetInfoFields are carried out before they return.
+// Events may be queued, but must reach the receiver in order, each with its own text; `wait`
+// asks that this one has been taken before the call returns.
 class JobHost {
 public:
     virtual ~JobHost() = default;
@@ -47,7 +62,7 @@ public:
     virtual LyricView& Lyrics() = 0;
     virtual void SetInfoFields(const std::u16string& title, const std::u16string& artist,
                                const std::u16string& album) = 0;
-    virtual void JobMessage(int kind, const std::u16string& text, bool wait) = 0;
+    virtual void JobMessage(const JobEvent& event, bool wait) = 0;
     // The "Encoding" setting, read anew before each LRC file.
     virtual int EncodingSetting() = 0;
 };
@@ -61,6 +76,9 @@ std::u16string_view CheckJobPath(DownloadMode mode, const std::filesystem::path&
 
 // The name a message shows for a file: base name and extension.
 std::u16string DisplayName(const std::filesystem::path& path);
+
+// "제목: T, 가수: A, 앨범: B", the log row of a song whose LRC file is written.
+std::u16string InfoText(const LyricInfo& info);
 
 // Runs one job on the calling thread; returns the job result (1, or 0 when stopped or, in
 // SingleFile mode, when the file failed). The caller sets isRunning to 1 before and delivers

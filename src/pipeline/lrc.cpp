@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <random>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,11 +30,6 @@ bool JoinsGroup(std::string_view text, std::size_t pos, std::string_view saved) 
     if (HoldsAt(text, pos, ZeroTimeTag)) return true;
     return HoldsAt(text, pos, "[") && HoldsAt(text, pos + 1, saved) &&
            HoldsAt(text, pos + 1 + saved.size(), "]");
-}
-
-std::u16string_view UpToNul(std::u16string_view text) {
-    const std::size_t nul = text.find(u'\0');
-    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
 }
 
 }  // namespace
@@ -122,18 +118,16 @@ void ComposeLyricRows(std::u16string_view lyric, const int includeLine[3], Lyric
     }
 }
 
+std::filesystem::path WithoutExtension(const std::filesystem::path& path) {
+    // The LRC file always lands beside the music file, whatever dots its folders carry.
+    using Char = std::filesystem::path::value_type;
+    return std::filesystem::path(WithoutExtension(std::basic_string_view<Char>(path.native())));
+}
+
 std::filesystem::path LrcPathFor(const std::filesystem::path& musicPath) {
-    // The extension is whatever follows the name's last dot, so "a.mp3.bak" gives "a.mp3.lrc".
-    // A dot in a folder's name never counts: the LRC file always lands beside the music file.
-    std::filesystem::path::string_type text = musicPath.native();
-    const auto separator = text.find_last_of(std::filesystem::path::preferred_separator);
-    const auto dot = text.rfind('.');
-    if (dot != std::filesystem::path::string_type::npos &&
-        (separator == std::filesystem::path::string_type::npos || dot > separator)) {
-        text.erase(dot);
-    }
-    text += ".lrc";
-    return std::filesystem::path(std::move(text));
+    std::filesystem::path lrc = WithoutExtension(musicPath);
+    lrc += ".lrc";
+    return lrc;
 }
 
 std::u16string LrcHeader(const LyricInfo& info) {
@@ -171,16 +165,18 @@ std::filesystem::path TemporaryName(const std::filesystem::path& folder) {
 
 }  // namespace
 
-bool WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
-                             int encoding) {
+WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
+                                    int encoding) {
+    const auto failed = [](int error) {
+        return WriteResult{false, std::system_category().message(error)};
+    };
     // An existing target must be one this process could overwrite in place: a read-only LRC file
     // stays, as it would for a plain create-and-truncate.
     struct stat old {};
     const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing &&
-        (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
-        return false;
-    }
+    if (replacing && !S_ISREG(old.st_mode)) return failed(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return failed(errno);
 
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
@@ -190,13 +186,15 @@ bool WriteTextFileAtomically(const std::filesystem::path& target, std::u16string
         temporary = TemporaryName(folder);
         // 0666 under the umask, as any new file gets.
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        if (fd < 0 && errno != EEXIST) return failed(errno);
     }
-    if (fd < 0) return false;
+    if (fd < 0) return failed(EEXIST);
 
     TextFile file;
     file.Attach(fd);
+    int error = 0;
     bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
+    if (!ok) error = errno;
     if (ok) {
         TextFileWriter writer(&file, encoding);
         writer.WriteText(text);
@@ -205,13 +203,14 @@ bool WriteTextFileAtomically(const std::filesystem::path& target, std::u16string
     }
     ok = ok && file.Sync();
     ok = file.Close() && ok;
-    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
+    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return {true, {}};
+    if (error == 0) error = ok ? errno : file.Error();
     ::unlink(temporary.c_str());
-    return false;
+    return failed(error != 0 ? error : EIO);
 }
 
-bool WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
-                  std::u16string_view lrcBody, int encoding) {
+WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
+                         std::u16string_view lrcBody, int encoding) {
     std::u16string text = LrcHeader(info);
     text += lrcBody;
     return WriteTextFileAtomically(LrcPathFor(musicPath), text, encoding);

@@ -31,8 +31,35 @@ TimedLine SplitTimedLine(std::string_view line);
 void ComposeLyricRows(std::u16string_view lyric, const int includeLine[3], LyricView& view,
                       std::u16string& lrcBody);
 
-// The LRC path of a music file: everything up to its last ".", then ".lrc".
+// The characters that end a folder's name in a path: "/", and on Windows "\\" too.
+template <class Char>
+inline constexpr Char PathSeparators[] = {Char('/'),
+#ifdef _WIN32
+                                          Char('\\'),
+#endif
+                                          Char(0)};
+
+// A file's path without the extension of its name: up to the name's last "." ("a.mp3.bak" gives
+// "a.mp3"); a dot in a folder's name never counts. The path as it is when the name has no dot.
+template <class Char>
+std::basic_string<Char> WithoutExtension(std::basic_string_view<Char> path) {
+    const std::size_t separator = path.find_last_of(PathSeparators<Char>);
+    const std::size_t dot = path.rfind(Char('.'));
+    if (dot != path.npos && (separator == path.npos || dot > separator)) path = path.substr(0, dot);
+    return std::basic_string<Char>(path);
+}
+std::filesystem::path WithoutExtension(const std::filesystem::path& path);
+
+// The LRC path of a music file: the path without its extension, then ".lrc".
 std::filesystem::path LrcPathFor(const std::filesystem::path& musicPath);
+
+// The outcome of writing a file: whether it was written and, when not, why in the system's
+// words.
+struct WriteResult {
+    bool written = false;
+    std::string cause;
+    operator bool() const { return written; }
+};
 
 // The three header lines, each ending in CR LF.
 std::u16string LrcHeader(const LyricInfo& info);
@@ -41,12 +68,12 @@ std::u16string LrcHeader(const LyricInfo& info);
 // renamed over the target only once it is whole and synced: a failure leaves the old file as it
 // was and no temporary file behind. An existing target that could not be written in place (a
 // read-only file, a folder) is left alone and the result is false.
-bool WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
-                             int encoding);
+WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
+                                    int encoding);
 
 // Writes the LRC file beside the music file. False when it cannot be written.
-bool WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
-                  std::u16string_view lrcBody, int encoding);
+WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
+                         std::u16string_view lrcBody, int encoding);
 
 // The text the save-lyrics command writes: the header without a line end after the album, then
 // CR LF + "[time]lyric" for every row whose time and lyric are both non-empty.

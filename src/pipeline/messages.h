@@ -12,6 +12,11 @@ inline constexpr char16_t ChecksumFailedTip[] = u"파일 채크썸 취득에 실
 inline constexpr char16_t ServerFailedTip[] = u"서버에서 가사 정보 취득에 실패했습니다.";
 inline constexpr char16_t SaveFailedTip[] = u"가사 파일 저장에 실패했습니다.";
 
+// The labels of title, singer and album, wherever the three are shown.
+inline constexpr char16_t TitleLabel[] = u"제목: ";
+inline constexpr char16_t ArtistLabel[] = u"가수: ";
+inline constexpr char16_t AlbumLabel[] = u"앨범: ";
+
 // Log rows of a folder run; each is followed by " (" name extension ")".
 inline constexpr char16_t QueryStarted[] = u"가사 정보 취득 개시";
 inline constexpr char16_t ChecksumFailed[] = u"파일 채크썸 취득 실패";

@@ -14,11 +14,6 @@ namespace quillon {
 
 namespace {
 
-std::u16string_view UpToNul(std::u16string_view text) {
-    const std::size_t nul = text.find(u'\0');
-    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
-}
-
 bool IsHighSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
 }
@@ -133,7 +128,7 @@ TextFile::~TextFile() {
 
 bool TextFile::Write(const void* data, std::size_t size) {
     if (fd < 0 || failed) {
-        failed = true;
+        Fail(EBADF);
         return false;
     }
     const char* p = static_cast<const char*>(data);
@@ -141,7 +136,7 @@ bool TextFile::Write(const void* data, std::size_t size) {
         const ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            failed = true;
+            Fail(n < 0 ? errno : ENOSPC);
             return false;
         }
         p += n;
@@ -153,7 +148,7 @@ bool TextFile::Write(const void* data, std::size_t size) {
 bool TextFile::Sync() {
     if (fd < 0 || failed) return false;
     // EINVAL: a device or pipe that has nothing to push to a disk.
-    if (::fsync(fd) != 0 && errno != EINVAL) failed = true;
+    if (::fsync(fd) != 0 && errno != EINVAL) Fail(errno);
     return !failed;
 }
 
@@ -161,7 +156,7 @@ bool TextFile::Close() {
     if (fd < 0) return !failed;
     // Linux releases the descriptor even when close reports EINTR; only other errors (a write
     // the file system could not complete) count.
-    if (::close(fd) != 0 && errno != EINTR) failed = true;
+    if (::close(fd) != 0 && errno != EINTR) Fail(errno);
     fd = -1;
     return !failed;
 }

@@ -40,10 +40,18 @@ public:
     // Closes the descriptor; false if any write, or the close itself, failed.
     bool Close();
     bool Failed() const { return failed; }
+    // The system's error number of the first failure, 0 when none or unknown.
+    int Error() const { return error; }
 
 private:
+    void Fail(int number) {
+        if (!failed) error = number;
+        failed = true;
+    }
+
     int fd = -1;
     bool failed = false;
+    int error = 0;
 };
 
 class TextWriterBase {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 namespace quillon {
 namespace {
@@ -193,13 +194,21 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
         response.error = HttpError::Stopped;
     } else if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         response.error = HttpError::TooLarge;
+        response.message = "over " + std::to_string(limits.maxBodySize) + " bytes";
     } else if (idle) {
         response.error = HttpError::Transport;
         response.message =
             "no data moved for " + std::to_string(limits.idleTimeout.count()) + " ms";
     } else if (!done || result != CURLE_OK) {
         response.error = HttpError::Transport;
-        response.message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+        // A connection the system refused or could not reach reads best in the system's words.
+        long osError = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
+        if (result == CURLE_COULDNT_CONNECT && osError != 0) {
+            response.message = std::system_category().message(static_cast<int>(osError));
+        } else {
+            response.message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
+        }
     } else {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response.status);
     }

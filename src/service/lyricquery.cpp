@@ -9,7 +9,6 @@ namespace quillon {
 namespace {
 
 constexpr std::string_view UserAgent = "gSOAP/2.7";
-constexpr std::string_view ObjectPath = "alsongwebservice/service1.asmx";
 constexpr std::string_view ContentTypeHeader = "Content-Type: application/soap+xml; charset=utf-8";
 
 constexpr std::string_view EnvelopeHead =
@@ -73,6 +72,15 @@ bool IsPlainHost(std::string_view host) {
     return true;
 }
 
+// "host:port", the default HTTP port written out when none is given.
+std::string HostWithPort(const std::string& host) {
+    const std::size_t close = host.rfind(']');
+    const std::size_t colon = host.rfind(':');
+    const bool hasPort =
+        colon != std::string::npos && (close == std::string::npos || colon > close);
+    return hasPort ? host : host + ":80";
+}
+
 }  // namespace
 
 void ExtractLyricInfo(std::u16string_view answer, LyricInfo& info) {
@@ -105,25 +113,69 @@ std::string LyricQuery::BuildRequest(std::string_view checksum) {
     return body;
 }
 
-bool LyricQuery::Execute(std::string_view request, LyricInfo& info,
-                         const std::function<bool()>& isRunning) {
-    if (!IsPlainHost(impl->host)) return false;
+QueryResult LyricQuery::Execute(std::string_view request, LyricInfo& info,
+                                const std::function<bool()>& isRunning) {
+    QueryResult result;
+    if (!IsPlainHost(impl->host)) {
+        result.status = QueryStatus::BadHost;
+        result.detail = "not a host name or address: " + impl->host;
+        return result;
+    }
     request = request.substr(0, request.find('\0'));
 
     HttpRequest post;
-    post.url.append("http://").append(impl->host).append("/").append(ObjectPath);
+    post.url.append("http://").append(impl->host).append("/").append(ServiceObjectPath);
     post.userAgent = UserAgent;
     post.headers.emplace_back(ContentTypeHeader);
     post.body = request;
     HttpResponse response = impl->transport->Post(post, isRunning);
-    if (response.error != HttpError::None || response.status != 200) return false;
+    result.detail = response.message;
+    switch (response.error) {
+        case HttpError::None:
+            break;
+        case HttpError::Stopped:
+            result.status = QueryStatus::Stopped;
+            return result;
+        case HttpError::TooLarge:
+            result.status = QueryStatus::TooLarge;
+            return result;
+        case HttpError::Transport:
+            result.status = QueryStatus::Transport;
+            result.detail = HostWithPort(impl->host) + ": " + response.message;
+            return result;
+    }
+    if (response.status != 200) {
+        result.status = QueryStatus::HttpStatus;
+        result.httpStatus = response.status;
+        return result;
+    }
 
     std::string_view body = response.body;
     body = body.substr(0, body.find('\0'));
     LyricInfo filled = info;
     ExtractLyricInfo(Utf8ToWide(body), filled);
     info = std::move(filled);
-    return true;
+    result.status = info.lyric.empty() ? QueryStatus::NoLyric : QueryStatus::Found;
+    return result;
+}
+
+std::string QueryResult::Cause() const {
+    switch (status) {
+        case QueryStatus::Found:
+            return {};
+        case QueryStatus::NoLyric:
+            return "no lyric for this song";
+        case QueryStatus::HttpStatus:
+            return "HTTP status " + std::to_string(httpStatus);
+        case QueryStatus::TooLarge:
+            return "answer too large" + (detail.empty() ? std::string() : " (" + detail + ")");
+        case QueryStatus::Stopped:
+            return "stopped";
+        case QueryStatus::Transport:
+        case QueryStatus::BadHost:
+            break;
+    }
+    return detail;
 }
 
 std::string ResolveServiceHost(std::string_view cliHost, std::string_view settingHost) {

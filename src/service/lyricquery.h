@@ -13,6 +13,34 @@ class HttpTransport;
 
 inline constexpr std::size_t RequestBufferSize = 1024;
 
+// The service's object path: the client posts to it, quillon-lyricsd answers on it.
+inline constexpr std::string_view ServiceObjectPath = "alsongwebservice/service1.asmx";
+
+// How a query ended.
+enum class QueryStatus {
+    Found,       // status 200, read to its end, with a lyric
+    NoLyric,     // status 200, read to its end, without a lyric: the service does not know it
+    HttpStatus,  // another status than 200
+    Transport,   // no connection, a time-out, a dropped connection, a malformed answer
+    TooLarge,    // the answer would exceed the transport's limit
+    Stopped,     // the stop request cut it short
+    BadHost,     // the host is not a plain name or address with an optional port
+};
+
+struct QueryResult {
+    QueryStatus status = QueryStatus::Transport;
+    long httpStatus = 0;
+    std::string detail;  // the transport's own words on what went wrong
+
+    // Status 200 read to its end, whatever it held.
+    bool Answered() const { return status == QueryStatus::Found || status == QueryStatus::NoLyric; }
+    // The exchange's own true or false: answered.
+    operator bool() const { return Answered(); }
+    // Why it failed, for a person ("127.0.0.1:80: Connection refused", "HTTP status 500"); empty
+    // when it found a lyric.
+    std::string Cause() const;
+};
+
 // Cuts the four fields out of a decoded answer by their literal tags. A field whose opening tag
 // is missing keeps what it held; "&lt;br&gt;" becomes a line feed in the lyric only.
 void ExtractLyricInfo(std::u16string_view answer, LyricInfo& info);
@@ -33,11 +61,12 @@ public:
     static std::string BuildRequest(std::string_view checksum);
 
     // Posts `request` (up to its first zero byte) and fills `info` from a status-200 answer read
-    // to its end. False on every other status and every transport failure (an answer over
-    // 32 MiB included), with `info` untouched. Returns false soon after `isRunning` turns false.
-    // A host that is not a plain name or address with an optional port gives false at once.
-    bool Execute(std::string_view request, LyricInfo& info,
-                 const std::function<bool()>& isRunning = {});
+    // to its end: Found or NoLyric by its lyric. Every other status and every transport failure
+    // (an answer over 32 MiB included) leaves `info` untouched. Ends as Stopped soon after
+    // `isRunning` turns false; a host that is not a plain name or address with an optional
+    // port is a BadHost at once.
+    QueryResult Execute(std::string_view request, LyricInfo& info,
+                        const std::function<bool()>& isRunning = {});
 
 private:
     struct Impl;

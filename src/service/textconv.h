@@ -14,6 +14,11 @@ std::u16string Utf8ToWide(std::string_view bytes);
 std::string WideToUtf8(std::u16string_view text);
 void AppendUtf8(std::string& out, std::u16string_view text);
 
+// The text up to its first NUL: what every writer of a text takes of it.
+inline std::u16string_view UpToNul(std::u16string_view text) {
+    return text.substr(0, text.find(u'\0'));
+}
+
 #ifdef _WIN32
 inline constexpr char16_t NativeSeparator = u'\\';
 #else

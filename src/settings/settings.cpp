@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "settings/qttext.h"
+
 namespace quillon {
 namespace {
 
@@ -9,31 +11,57 @@ QString Key(const char* name) {
 
 }  // namespace
 
+std::u16string SettingsStore::ReadText(Text which) {
+    switch (which) {
+        case Text::LastOpenFile:
+            return LastOpenFile().toStdU16String();
+        case Text::LastOpenDir:
+            return LastOpenDir().toStdU16String();
+        case Text::ServiceHost:
+            break;
+    }
+    return ServiceHost().toStdU16String();
+}
+
+void SettingsStore::WriteText(Text which, std::u16string_view value) {
+    switch (which) {
+        case Text::LastOpenFile:
+            SetLastOpenFile(ToQString(value));
+            return;
+        case Text::LastOpenDir:
+            SetLastOpenDir(ToQString(value));
+            return;
+        case Text::ServiceHost:
+            SetServiceHost(ToQString(value));
+            return;
+    }
+}
+
 SettingsStore::SettingsStore()
     : settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantwell"),
                QStringLiteral("Quillon")) {}
 
-QString SettingsStore::Text(const char* name, const QString& fallback) {
+QString SettingsStore::ReadString(const char* name, const QString& fallback) {
     settings.sync();  // another process (the window, the CLI) may have written since
     return settings.value(Key(name), fallback).toString();
 }
 
-void SettingsStore::SetText(const char* name, const QString& value) {
+void SettingsStore::WriteString(const char* name, const QString& value) {
     settings.setValue(Key(name), value);
     settings.sync();
 }
 
 QString SettingsStore::LastOpenFile() {
-    return Text("LastOpenFile", QString());
+    return ReadString("LastOpenFile", QString());
 }
 void SettingsStore::SetLastOpenFile(const QString& path) {
-    SetText("LastOpenFile", path);
+    WriteString("LastOpenFile", path);
 }
 QString SettingsStore::LastOpenDir() {
-    return Text("LastOpenDir", QString());
+    return ReadString("LastOpenDir", QString());
 }
 void SettingsStore::SetLastOpenDir(const QString& path) {
-    SetText("LastOpenDir", path);
+    WriteString("LastOpenDir", path);
 }
 
 int SettingsStore::Encoding() {
@@ -49,12 +77,12 @@ void SettingsStore::SetEncoding(int encoding) {
 }
 
 QString SettingsStore::ServiceHost() {
-    const QString host = Text("ServiceHost", QStringLiteral("localhost"));
+    const QString host = ReadString("ServiceHost", QStringLiteral("localhost"));
     return host.isEmpty() ? QStringLiteral("localhost") : host;
 }
 
 void SettingsStore::SetServiceHost(const QString& host) {
-    SetText("ServiceHost", host);
+    WriteString("ServiceHost", host);
 }
 
 }  // namespace quillon

@@ -3,13 +3,20 @@
 #include <QSettings>
 #include <QString>
 
+#include "settings/settingsport.h"
+
 namespace quillon {
 
 // The per-user settings, kept under the maker "Brantwell" and the product "Quillon" in the
 // group "Settings". A missing value reads as its default; write failures are not reported.
-class SettingsStore {
+class SettingsStore final : public SettingsPort {
 public:
     SettingsStore();
+
+    std::u16string ReadText(Text which) override;
+    void WriteText(Text which, std::u16string_view value) override;
+    int ReadEncoding() override { return Encoding(); }
+    void WriteEncoding(int encoding) override { SetEncoding(encoding); }
 
     QString LastOpenFile();
     void SetLastOpenFile(const QString& path);
@@ -26,8 +33,8 @@ public:
     QString Location() const { return settings.fileName(); }
 
 private:
-    QString Text(const char* name, const QString& fallback);
-    void SetText(const char* name, const QString& value);
+    QString ReadString(const char* name, const QString& fallback);
+    void WriteString(const char* name, const QString& value);
 
     QSettings settings;
 };

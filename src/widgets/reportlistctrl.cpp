@@ -134,6 +134,16 @@ void ReportListCtrl::SetCellText(int row, int column, const QString& text) {
     setItem(row, column, cell);
 }
 
+void ReportListCtrl::SetRowTip(int row, const QString& tip) {
+    if (row < 0 || row >= rowCount() || columnCount() == 0 || item(row, 0) == nullptr) return;
+    item(row, 0)->setData(Qt::ToolTipRole, tip);
+}
+
+QString ReportListCtrl::RowTip(int row) const {
+    const QTableWidgetItem* cell = row >= 0 && row < rowCount() ? item(row, 0) : nullptr;
+    return cell != nullptr ? cell->data(Qt::ToolTipRole).toString() : QString();
+}
+
 QString ReportListCtrl::CellText(int row, int column) const {
     const QTableWidgetItem* cell = item(row, column);
     return cell != nullptr ? cell->text() : QString();
@@ -262,7 +272,10 @@ bool ReportListCtrl::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip && (extendedStyle & LabelTip) != 0) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = indexAt(help->pos());
-        const QString full = ClippedCellText(index);
+        QString full = ClippedCellText(index);
+        // A row's own tip (why a failure happened) follows the text the cell could not show.
+        const QString rowTip = index.isValid() ? RowTip(index.row()) : QString();
+        if (!rowTip.isEmpty()) full += (full.isEmpty() ? QString() : QStringLiteral("\n")) + rowTip;
         if (full.isEmpty()) {
             QToolTip::hideText();
         } else {

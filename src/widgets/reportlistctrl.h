@@ -53,6 +53,9 @@ public:
     int AppendRow(int image);  // empty texts; returns the new row's index
     void SetCellText(int row, int column, const QString& text);
     QString CellText(int row, int column) const;
+    // A tip of the whole row, shown over any of its cells (with label tips on).
+    void SetRowTip(int row, const QString& tip);
+    QString RowTip(int row) const;
     void DeleteAllRows();
     // The marked row (the current row while it is selected), or -1.
     int SelectionMark() const;

@@ -229,10 +229,15 @@ TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
     // Files come in the order the folder lists them; the steps of each stay together.
     QString log;
     const QRegularExpression time(u"^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$"_s);
+    QStringList tips;
     for (int i = 0; i < dlg.LogListView()->RowCount(); ++i) {
         EXPECT_TRUE(time.match(dlg.LogListView()->CellText(i, 1)).hasMatch()) << i;
         log += QString::number(LogKind(dlg, i)) + u' ' + dlg.LogListView()->CellText(i, 2) + u'\n';
+        if (!dlg.LogListView()->RowTip(i).isEmpty()) tips.append(dlg.LogListView()->RowTip(i));
     }
+    // A failed row tells why as its tooltip; the other rows have none.
+    tips.sort();
+    EXPECT_EQ(tips, (QStringList{u"no MPEG audio frame"_s, u"no lyric for this song"_s}));
     const QString steps[] = {
         u"4 가사 정보 취득 개시 (song.mp3)\n2 제목: 봄, 가수: 가수, 앨범: A\n"
         "5 가사 파일 저장 완료 (song.mp3)\n"_s,

@@ -314,12 +314,27 @@ TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {
     WriteFileBytes(root / "work" / "text.mp3", "not audio");
     ProcessResult run = Cli({"fetch", "--host", host, (root / "work" / "text.mp3").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "파일 채크썸 취득에 실패했습니다.\n");
+    EXPECT_EQ(run.err, "파일 채크썸 취득에 실패했습니다. (no MPEG audio frame)\n");
     EXPECT_EQ(run.out, "");
 
     run = Cli({"fetch", "--host", host, Work("unknown.mp3", "unknown.mp3").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "서버에서 가사 정보 취득에 실패했습니다.\n");
+    EXPECT_EQ(run.err, "서버에서 가사 정보 취득에 실패했습니다. (no lyric for this song)\n");
+
+    // A wrong service host is explained; in a folder run with --verbose as well, on stderr.
+    const std::string nowhere = "127.0.0.1:1";
+    run = Cli({"fetch", "--host", nowhere, (root / "work" / "unknown.mp3").string()});
+    EXPECT_EQ(run.err,
+              "서버에서 가사 정보 취득에 실패했습니다. (" + nowhere + ": Connection refused)\n");
+    run = Cli({"folder", "--verbose", "--host", nowhere, (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    for (const std::string& line :
+         {std::string("\t3\t파일 채크썸 취득 실패 (text.mp3)\tno MPEG audio frame\n"),
+          "\t3\t서버에서 가사 정보 취득 실패 (unknown.mp3)\t" + nowhere +
+              ": Connection refused\n"}) {
+        EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(line.substr(0, line.rfind('\t')) + "\n"), std::string::npos);
+    }
 
     run = Cli({"fetch", "--host", host, (root / "work").string()});
     EXPECT_EQ(run.exitCode, 1);
@@ -333,7 +348,7 @@ TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {
     run = Cli(
         {"fetch", "--host", host, song.string(), "--save", (root / "missing" / "x.lrc").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "가사 파일 저장에 실패했습니다.\n");
+    EXPECT_EQ(run.err, "가사 파일 저장에 실패했습니다. (No such file or directory)\n");
 }
 
 TEST_F(CliJobTest, UsageErrorsExitWithTwoAndOneLine) {

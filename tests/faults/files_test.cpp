@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "application/application.h"
 #include "fault_fixture.h"
 #include "pipeline/job.h"
 #include "pipeline/textwriter.h"
@@ -32,9 +33,9 @@ public:
     LyricView& Lyrics() override { return view; }
     void SetInfoFields(const std::u16string&, const std::u16string&,
                        const std::u16string&) override {}
-    void JobMessage(int kind, const std::u16string& text, bool) override {
+    void JobMessage(const JobEvent& event, bool) override {
         if (messages.empty()) fs::remove(victim);
-        messages.push_back(std::to_string(kind) + " " + WideToUtf8(text));
+        messages.push_back(std::to_string(LogIcon(event.kind)) + " " + WideToUtf8(event.text));
     }
     int EncodingSetting() override { return EncodingUtf8; }
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "application/application.h"
 #include "audio/checksum.h"
 #include "pipeline/job.h"
 #include "pipeline/messages.h"
@@ -23,11 +24,13 @@
 #include "service/textconv.h"
 #include "support/fake_service.h"
 #include "support/files.h"
+#include "support/memory_settings.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
 using quillon::testing::Answer;
 using quillon::testing::FakeService;
+using quillon::testing::MemorySettings;
 using quillon::testing::ReadFileBytes;
 using quillon::testing::WriteFileBytes;
 
@@ -41,16 +44,25 @@ struct Message {
     bool wait;
 };
 
+// The control a one-file message points at: the window's download button.
+constexpr int DownloadButtonId = 1000;
+
+// Records what the window would be told: a log row with its image in Folder mode, a tip at the
+// download button in SingleFile mode.
 class RecordingHost final : public JobHost {
 public:
+    explicit RecordingHost(const JobState& job) : state(job) {}
+
     LyricView& Lyrics() override { return view; }
     void SetInfoFields(const std::u16string& t, const std::u16string& a,
                        const std::u16string& b) override {
         fields = {t, a, b};
         ++fieldUpdates;
     }
-    void JobMessage(int kind, const std::u16string& text, bool wait) override {
-        messages.push_back({kind, text, wait});
+    void JobMessage(const JobEvent& event, bool wait) override {
+        const bool folder = state.mode == DownloadMode::Folder;
+        messages.push_back({folder ? LogIcon(event.kind) : DownloadButtonId, event.text, wait});
+        causes.push_back(event.cause);
     }
     int EncodingSetting() override {
         ++encodingReads;
@@ -61,8 +73,12 @@ public:
     std::array<std::u16string, 3> fields;
     int fieldUpdates = 0;
     std::vector<Message> messages;
+    std::vector<std::string> causes;
     int encoding = EncodingUtf8;
     int encodingReads = 0;
+
+private:
+    const JobState& state;
 };
 
 // A short valid MPEG-1 Layer 3 stream; `seed` makes each file's audio, and so its key, unique.
@@ -113,8 +129,8 @@ protected:
 
     fs::path dir;
     FakeService service;
-    RecordingHost host;
     JobState state;
+    RecordingHost host{state};
     AudioChecksummer checksummer;
     LyricQuery query{service.Host()};
 };
@@ -388,6 +404,143 @@ TEST_F(JobTest, UnreachableServiceIsAServerFailure) {
     EXPECT_EQ(RunDownloadJob(state, host, checksummer, nowhere), 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, text::ServerFailedTip);
+}
+
+}  // namespace
+
+namespace {
+
+// A front end on the test's thread: records what the application shows, and on which thread.
+class RecordingView final : public AppView {
+public:
+    ControlValues ReadControls() override { return values; }
+    LyricView& LyricRows() override {
+        Note("rows");
+        return rows;
+    }
+    void ClearViews() override { rows.rows.clear(); }
+    void ShowInfoFields(std::u16string_view title, std::u16string_view,
+                        std::u16string_view) override {
+        if (!title.empty()) Note("fields " + WideToUtf8(title));
+    }
+    void ShowControls(const ControlState& state) override {
+        Note("controls " + WideToUtf8(state.downloadCaption) + (state.modeEnabled ? "" : " busy"));
+    }
+    void ShowMode(DownloadMode, const ModeLayout&) override {}
+    void ShowPath(std::u16string_view) override {}
+    void ShowTipAt(TipAnchor, std::u16string_view text, std::string_view cause) override {
+        Note("tip " + WideToUtf8(text) + " | " + std::string(cause));
+    }
+    void AddLogRow(int icon, std::u16string_view time, std::u16string_view text,
+                   std::string_view cause) override {
+        times.push_back(WideToUtf8(time));
+        Note("row " + std::to_string(icon) + " " + WideToUtf8(text) +
+             (cause.empty() ? "" : " | " + std::string(cause)));
+    }
+    void JobEnded(int jobResult) override {
+        Note("end " + std::to_string(jobResult));
+        ended = true;
+    }
+
+    void Note(const std::string& what) {
+        if (what != "rows") calls.push_back(what);
+        onOwnThread &= std::this_thread::get_id() == owner;
+    }
+
+    ControlValues values;
+    MemoryLyricView rows;
+    std::vector<std::string> calls;
+    std::vector<std::string> times;
+    bool ended = false;
+    bool onOwnThread = true;
+    std::thread::id owner = std::this_thread::get_id();
+};
+
+class ApplicationTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        app.Connect([this] { wakes.fetch_add(1); });
+        view.values.second = view.values.third = true;
+    }
+    // Runs the worker's calls on this thread until the job has ended.
+    void RunUntilEnded() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!view.ended && std::chrono::steady_clock::now() < until) {
+            if (wakes.load() > 0) {
+                wakes.fetch_sub(1);
+                app.Drain();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+
+    MemorySettings settings;
+    RecordingView view;
+    std::atomic<int> wakes{0};
+    QuillonApplication app{settings, view, JobOptions{service.Host(), EncodingUtf8}};
+};
+
+TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirCauses) {
+    Song("one.mp3", 21, "첫 노래", "[00:01.00]a");
+    WriteFileBytes(dir / "unknown.mp3", MakeMp3(22));
+    view.values.mode = DownloadMode::Folder;
+    view.values.path = dir;
+    app.OnDownload();
+    ASSERT_TRUE(app.JobRunning());
+    RunUntilEnded();
+    EXPECT_FALSE(app.JobRunning());
+    EXPECT_TRUE(view.onOwnThread);
+
+    std::vector<std::string> expected{"controls 가사 다운로드 종료 busy"};
+    for (const fs::path& file : CollectMp3Files(dir)) {
+        const std::string name = file.filename().string();
+        expected.push_back("row 4 가사 정보 취득 개시 (" + name + ")");
+        if (name == "one.mp3") {
+            expected.push_back("row 2 제목: 첫 노래, 가수: Singer, 앨범: Album");
+            expected.push_back("row 5 가사 파일 저장 완료 (one.mp3)");
+        } else {
+            expected.push_back(
+                "row 3 서버에서 가사 정보 취득 실패 (unknown.mp3) | no lyric for this song");
+        }
+    }
+    expected.push_back("controls 가사 다운로드 개시");
+    expected.push_back("end 1");
+    // What the start shows before the worker runs: the views emptied, the idle controls.
+    const auto first = std::find(view.calls.begin(), view.calls.end(), expected.front());
+    ASSERT_NE(first, view.calls.end());
+    EXPECT_EQ(std::vector<std::string>(first, view.calls.end()), expected);
+    for (const std::string& time : view.times) {
+        ASSERT_EQ(time.size(), 12u) << time;
+        EXPECT_EQ(time[2], ':');
+        EXPECT_EQ(time[8], '.');
+    }
+    EXPECT_EQ(LogTimeText(9, 5, 3, 7), u"09:05:03.007");
+}
+
+TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
+    const fs::path song = Song("one.mp3", 23, "T", "[00:01.00]a");
+    view.values.path = song;
+    app.OnDownload();
+    // The worker's first call to the front end (the fields) waits, for the front end is busy.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (wakes.load() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GT(wakes.load(), 0);
+
+    const auto closing = std::chrono::steady_clock::now();
+    app.OnClose();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(500));
+    EXPECT_FALSE(app.JobRunning());
+    // The call given up on does nothing when the front end comes to it.
+    view.calls.clear();
+    while (wakes.load() > 0) {
+        wakes.fetch_sub(1);
+        app.Drain();
+    }
+    EXPECT_TRUE(view.calls.empty()) << view.calls.front();
+    EXPECT_TRUE(view.rows.rows.empty());
 }
 
 }  // namespace

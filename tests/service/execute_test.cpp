@@ -94,6 +94,8 @@ struct AnswerCase {
     std::string rawAnswer;  // everything the peer sends before it closes the connection
     bool result;
     LyricInfo expected;
+    QueryStatus status = QueryStatus::Found;
+    const char* cause = "";  // how the cause begins after "127.0.0.1:PORT: " for the transport's
 };
 
 std::string ChunkedAnswer(std::string_view body, bool complete) {
@@ -126,16 +128,24 @@ const AnswerCase AnswerCases[] = {
      true,
      {u"봄날", u"방탄소년단", u"You Never Walk Alone", u"[00:10.00]보고 싶다"}},
     {"Status500WithFaultFails",
-     HttpAnswer(500, Answer("<soap:Fault><strTitle>F</strTitle></soap:Fault>")), false, Sentinel()},
-    {"Status404Fails", HttpAnswer(404, "<strTitle>F</strTitle>", "text/plain"), false, Sentinel()},
+     HttpAnswer(500, Answer("<soap:Fault><strTitle>F</strTitle></soap:Fault>")), false, Sentinel(),
+     QueryStatus::HttpStatus, "HTTP status 500"},
+    {"Status404Fails", HttpAnswer(404, "<strTitle>F</strTitle>", "text/plain"), false, Sentinel(),
+     QueryStatus::HttpStatus, "HTTP status 404"},
     {"RedirectIsNotFollowed",
      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n", false,
-     Sentinel()},
+     Sentinel(), QueryStatus::HttpStatus, "HTTP status 302"},
     {"EmptyBodyKeepsEveryField", HttpAnswer(200, ""), true, Sentinel()},
     {"OpeningTagWithoutClosingTagEmptiesTheField",
      HttpAnswer(200, Answer("<strTitle>never closed")),
      true,
      {u"", u"artist?", u"album?", u"lyric?"}},
+    {"LyricNeverClosedIsNoLyric",
+     HttpAnswer(200, Answer("<strLyric>[00:01.00]cut")),
+     true,
+     {u"title?", u"artist?", u"album?", u""},
+     QueryStatus::NoLyric,
+     "no lyric for this song"},
     {"ZeroByteEndsTheAnswer",
      HttpAnswer(200, std::string("<strArtist>A</strArtist>\0<strTitle>T</strTitle>", 47)),
      true,
@@ -150,11 +160,12 @@ const AnswerCase AnswerCases[] = {
      {u"title?", u"artist?", u"Closed", u"lyric?"}},
     {"ConnectionDroppedMidBody",
      "HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + Answer("<strTitle>T</strTitle>"), false,
-     Sentinel()},
+     Sentinel(), QueryStatus::Transport, "transfer closed"},
     {"ChunkedAnswerWithoutLastChunk", ChunkedAnswer(Answer("<strTitle>T</strTitle>"), false), false,
-     Sentinel()},
-    {"NoStatusLine", "<strTitle>T</strTitle>", false, Sentinel()},
-    {"ConnectionClosedBeforeAnswer", "", false, Sentinel()},
+     Sentinel(), QueryStatus::Transport, "transfer closed"},
+    {"NoStatusLine", "<strTitle>T</strTitle>", false, Sentinel(), QueryStatus::Transport, ""},
+    {"ConnectionClosedBeforeAnswer", "", false, Sentinel(), QueryStatus::Transport,
+     "Empty reply from server"},
 };
 
 void PrintTo(const AnswerCase& c, std::ostream* out) {
@@ -171,7 +182,14 @@ TEST_P(ExecuteAnswerTest, ResultAndFields) {
     });
     LyricQuery query(server.Host());
     LyricInfo info = Sentinel();
-    EXPECT_EQ(query.Execute(LyricQuery::BuildRequest(Checksum), info), c.result);
+    const QueryResult result = query.Execute(LyricQuery::BuildRequest(Checksum), info);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(result.status, c.status);
+    // A transport failure names the server, then the transport's own words.
+    const std::string cause =
+        c.status == QueryStatus::Transport ? server.Host() + ": " + c.cause : std::string(c.cause);
+    EXPECT_TRUE(result.Cause().starts_with(cause)) << result.Cause();
+    EXPECT_EQ(c.status == QueryStatus::Found, result.Cause().empty()) << result.Cause();
     EXPECT_EQ(info.title, c.expected.title);
     EXPECT_EQ(info.artist, c.expected.artist);
     EXPECT_EQ(info.album, c.expected.album);
@@ -190,8 +208,10 @@ TEST_F(ExecuteTest, ConnectionRefusedFails) {
     LyricQuery query("127.0.0.1:" + std::to_string(port));
     LyricInfo info = Sentinel();
     const auto start = Clock::now();
-    EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    const QueryResult result = query.Execute(LyricQuery::BuildRequest(Checksum), info);
+    EXPECT_FALSE(result);
     EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(result.Cause(), "127.0.0.1:" + std::to_string(port) + ": Connection refused");
     EXPECT_EQ(info.title, u"title?");
 }
 
@@ -204,7 +224,8 @@ TEST_F(ExecuteTest, HostThatWouldChangeTheUrlIsRefused) {
     for (const std::string& host :
          {server.Host() + "/x?", "user@" + server.Host(), std::string()}) {
         LyricQuery query(host);
-        EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info)) << host;
+        const QueryResult result = query.Execute(LyricQuery::BuildRequest(Checksum), info);
+        EXPECT_EQ(result.status, QueryStatus::BadHost) << host;
     }
     EXPECT_TRUE(server.Requests().empty());
 }
@@ -241,7 +262,8 @@ TEST_F(ExecuteTest, GoesThroughTheProxyFromTheEnvironment) {
 
 // Runs Execute while another thread turns isRunning false after `delay`; returns how long
 // Execute took after the flag dropped.
-Clock::duration TimeToStop(LyricQuery& query, std::chrono::milliseconds delay, bool& result) {
+Clock::duration TimeToStop(LyricQuery& query, std::chrono::milliseconds delay,
+                           QueryResult& result) {
     std::atomic<bool> running{true};
     std::atomic<Clock::time_point::rep> droppedAt{0};
     std::thread stopper([&] {
@@ -264,9 +286,10 @@ TEST_F(ExecuteTest, StopsWithin100MsWhileThePeerIsSilent) {
         return false;
     });
     LyricQuery query(server.Host());
-    bool result = true;
+    QueryResult result;
     EXPECT_LT(TimeToStop(query, 300ms, result), 100ms);
     EXPECT_FALSE(result);
+    EXPECT_EQ(result.status, QueryStatus::Stopped);
 }
 
 TEST_F(ExecuteTest, StopsWithin100MsWhileTheBodyTrickles) {
@@ -276,9 +299,10 @@ TEST_F(ExecuteTest, StopsWithin100MsWhileTheBodyTrickles) {
         return false;
     });
     LyricQuery query(server.Host());
-    bool result = true;
+    QueryResult result;
     EXPECT_LT(TimeToStop(query, 300ms, result), 100ms);
     EXPECT_FALSE(result);
+    EXPECT_EQ(result.status, QueryStatus::Stopped);
 }
 
 TEST_F(ExecuteTest, FailsWhenNoByteArrivesForTheIdleTimeOut) {
@@ -292,7 +316,9 @@ TEST_F(ExecuteTest, FailsWhenNoByteArrivesForTheIdleTimeOut) {
     LyricQuery query(server.Host(), MakeCurlTransport(limits));
     LyricInfo info = Sentinel();
     const auto start = Clock::now();
-    EXPECT_FALSE(query.Execute(LyricQuery::BuildRequest(Checksum), info));
+    const QueryResult result = query.Execute(LyricQuery::BuildRequest(Checksum), info);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.Cause(), server.Host() + ": no data moved for 300 ms");
     EXPECT_GE(Clock::now() - start, 300ms);
     EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_EQ(info.title, u"title?");
@@ -318,7 +344,10 @@ TEST_F(ExecuteTest, AnswerOver32MiBFails) {
             if (!peer.Send(block)) break;
         return false;
     });
-    EXPECT_FALSE(LyricQuery(streamed.Host()).Execute(LyricQuery::BuildRequest(Checksum), info));
+    const QueryResult result =
+        LyricQuery(streamed.Host()).Execute(LyricQuery::BuildRequest(Checksum), info);
+    EXPECT_EQ(result.status, QueryStatus::TooLarge);
+    EXPECT_EQ(result.Cause(), "answer too large (over 33554432 bytes)");
     EXPECT_EQ(info.title, u"title?");
 }
 

@@ -11,19 +11,25 @@
 #include <thread>
 #include <vector>
 
+#include "common/exitstatus.h"
 #include "lyricsd/catalog.h"
 #include "lyricsd/options.h"
 #include "lyricsd/soap.h"
 #include "quillon_version.h"
+#include "service/lyricquery.h"
 
 namespace quillon::lyricsd {
 namespace {
 
-constexpr int ExitOk = 0;
-constexpr int ExitFailure = 1;
-constexpr int ExitUsage = 2;
-
-constexpr const char* ObjectPathPattern = R"(/alsongwebservice/service1\.asmx)";
+// The service's object path as the server's pattern: its dots match only themselves.
+std::string ObjectPathPattern() {
+    std::string pattern = "/";
+    for (const char c : ServiceObjectPath) {
+        if (c == '.') pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
 constexpr std::size_t MaxRequestBody = 64 * 1024;
 
 constexpr const char* Help =
@@ -148,9 +154,10 @@ int Run(const Options& options) {
     server.set_tcp_nodelay(true);
     // An idle client connection holds up a stop for at most this long.
     server.set_keep_alive_timeout(2);
-    server.Post(ObjectPathPattern, [&catalog](const httplib::Request& req, httplib::Response& res) {
-        Answer(catalog, req, res);
-    });
+    server.Post(ObjectPathPattern(),
+                [&catalog](const httplib::Request& req, httplib::Response& res) {
+                    Answer(catalog, req, res);
+                });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::string line = req.remote_addr + " " + req.method + " " + req.path + " " +
                            std::to_string(res.status) + " " + std::to_string(res.body.size());
@@ -188,6 +195,7 @@ int Run(const Options& options) {
 }  // namespace quillon::lyricsd
 
 int main(int argc, char** argv) {
+    using namespace quillon;
     using namespace quillon::lyricsd;
     std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string_view> args(argv + 1, argv + argc);

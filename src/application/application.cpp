@@ -1,0 +1,477 @@
+#include "application/application.h"
+
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "audio/checksum.h"
+#include "pipeline/messages.h"
+#include "pipeline/textwriter.h"
+#include "service/lyricquery.h"
+#include "service/textconv.h"
+#include "settings/settingsport.h"
+
+namespace quillon {
+namespace {
+
+std::atomic<int> liveWorkers{0};
+
+constexpr char16_t CaptionDownload[] = u"가사 다운로드";
+constexpr char16_t CaptionStart[] = u"가사 다운로드 개시";
+constexpr char16_t CaptionStop[] = u"가사 다운로드 종료";
+
+}  // namespace
+
+int LogIcon(JobEventKind kind) {
+    switch (kind) {
+        case JobEventKind::QueryStarted:
+            return LogIconStart;
+        case JobEventKind::InfoLogged:
+            return LogIconInfo;
+        case JobEventKind::LrcSaved:
+            return LogIconSaved;
+        case JobEventKind::LrcSaveFailed:
+        case JobEventKind::ChecksumFailed:
+        case JobEventKind::ServerFailed:
+            break;
+    }
+    return LogIconError;
+}
+
+std::u16string LogTimeText(int hour, int minute, int second, int millisecond) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", hour, minute, second, millisecond);
+    return Utf8ToWide(text);
+}
+
+std::u16string LogTimeNow() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const int millisecond =
+        static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    return LogTimeText(local.tm_hour, local.tm_min, local.tm_sec, millisecond);
+}
+
+ModeLayout LayoutOf(DownloadMode mode) {
+    if (mode == DownloadMode::Folder) return {CaptionStart, u"가사 다운로드 로그", false};
+    return {CaptionDownload, u"가사 보기", true};
+}
+
+// The calls a worker has queued for the front end's thread, and the application they go to.
+// Shared by the worker's port and the application, so either may go first.
+struct JobCallChannel {
+    std::mutex mutex;
+    std::deque<std::function<void(QuillonApplication&)>> queue;
+    QuillonApplication* target = nullptr;
+    std::function<void()> wake;
+    bool callsOnWorker = false;
+};
+
+// The job's port into the front end, used on the worker thread. Every call is carried over to
+// the front end's thread as a queued call; the lyric view and field calls wait for it, but only
+// while the job runs: once `isRunning` drops to 0 a waiting call gives up within one wait slice
+// and returns a neutral value, and later ones are not made at all, so a front end that waits for
+// the worker can never deadlock with it. A call given up on does nothing when it comes to run.
+class QuillonApplication::Port final : public JobHost, private LyricView {
+public:
+    static constexpr std::chrono::milliseconds WaitSlice{10};
+
+    Port(const std::atomic<int>& isRunning, std::shared_ptr<JobCallChannel> calls)
+        : running(isRunning), channel(std::move(calls)) {}
+
+    // Queues `call` (or runs it at once, for a front end that takes calls on the worker's
+    // thread, unless it must reach the front end's own thread); false when no application takes
+    // calls any more.
+    bool Post(std::function<void(QuillonApplication&)> call, bool ownThread = false) {
+        QuillonApplication* direct = nullptr;
+        {
+            std::lock_guard lock(channel->mutex);
+            if (channel->target == nullptr || !channel->wake) return false;
+            if (channel->callsOnWorker && !ownThread) {
+                direct = channel->target;
+            } else {
+                channel->queue.push_back(std::move(call));
+                // Waking under the lock: the front end cannot go away between the check and
+                // the wake.
+                channel->wake();
+                return true;
+            }
+        }
+        call(*direct);
+        return true;
+    }
+
+    LyricView& Lyrics() override { return *this; }
+    int RowCount() override {
+        auto count = std::make_shared<int>(0);
+        if (!Run([count](QuillonApplication& app) { *count = app.view.LyricRows().RowCount(); }))
+            return 0;
+        return *count;
+    }
+    int AppendRow() override {
+        auto row = std::make_shared<int>(-1);
+        if (!Run([row](QuillonApplication& app) { *row = app.view.LyricRows().AppendRow(); }))
+            return -1;
+        return *row;
+    }
+    void SetCell(int row, int column, std::u16string_view text) override {
+        Run([row, column, value = std::u16string(text)](QuillonApplication& app) {
+            LyricView& rows = app.view.LyricRows();
+            // Rows the user deleted meanwhile are skipped quietly.
+            if (row >= 0 && row < rows.RowCount()) rows.SetCell(row, column, value);
+        });
+    }
+    std::u16string Cell(int row, int column) override {
+        auto text = std::make_shared<std::u16string>();
+        if (!Run([row, column, text](QuillonApplication& app) {
+                LyricView& rows = app.view.LyricRows();
+                if (row >= 0 && row < rows.RowCount()) *text = rows.Cell(row, column);
+            }))
+            return {};
+        return *text;
+    }
+    void SetInfoFields(const std::u16string& title, const std::u16string& artist,
+                       const std::u16string& album) override {
+        Run([title, artist, album](QuillonApplication& app) {
+            app.view.ShowInfoFields(title, artist, album);
+        });
+    }
+    void JobMessage(const JobEvent& event, bool wait) override {
+        // An event is always delivered, also after a stop request (the rows of the song in hand
+        // up to the stop belong in the log); only the wait for it ends with the job.
+        auto show = [event](QuillonApplication& app) { app.HandleEvent(event); };
+        if (wait && Running()) {
+            Run(show, true);
+        } else {
+            Post(std::move(show));
+        }
+    }
+    int EncodingSetting() override {
+        // Read under the channel's lock, so that the settings are never read once their
+        // application has let go of the job; a job it let go of keeps the value read last.
+        std::lock_guard lock(channel->mutex);
+        if (channel->target != nullptr) lastEncoding = channel->target->EncodingForJob();
+        return lastEncoding;
+    }
+
+    int lastEncoding = 0;
+
+private:
+    struct PendingCall {
+        std::promise<void> done;
+        std::atomic<bool> abandoned{false};
+    };
+
+    bool Running() const { return running.load() != 0; }
+
+    // Queues `call` and waits until it has run, or until the job is stopped; false when it was
+    // given up on or never queued. A call given up on is dropped unless `always` is set.
+    bool Run(const std::function<void(QuillonApplication&)>& call, bool always = false) {
+        if (!Running() && !always) return false;
+        auto pending = std::make_shared<PendingCall>();
+        std::future<void> done = pending->done.get_future();
+        const bool posted = Post([pending, call, always](QuillonApplication& app) {
+            if (pending->abandoned.load() && !always) return;
+            call(app);
+            pending->done.set_value();
+        });
+        if (!posted) return false;
+        while (done.wait_for(WaitSlice) != std::future_status::ready) {
+            if (!Running()) {
+                pending->abandoned.store(true);
+                // It may have run just now; then its effect stands and so does its answer.
+                return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+            }
+        }
+        return true;
+    }
+
+    const std::atomic<int>& running;
+    std::shared_ptr<JobCallChannel> channel;
+};
+
+// Everything a job shares with its worker thread. The worker holds it too, so a worker that
+// outlives its application (it did not stop in time) still finds it.
+struct JobContext {
+    JobState state;  // mode, path, includeLine, isRunning, heldInfo, lrcBody
+    AudioChecksummer checksummer;
+    std::unique_ptr<LyricQuery> query;
+    std::shared_ptr<JobCallChannel> channel = std::make_shared<JobCallChannel>();
+    QuillonApplication::Port port{state.isRunning, channel};
+};
+
+QuillonApplication::QuillonApplication(SettingsPort& store, AppView& frontEnd, JobOptions chosen)
+    : settings(store),
+      view(frontEnd),
+      options(std::move(chosen)),
+      lastFile(settings.ReadText(SettingsPort::Text::LastOpenFile)),
+      lastDir(settings.ReadText(SettingsPort::Text::LastOpenDir)),
+      job(std::make_shared<JobContext>()) {
+    job->channel->target = this;
+}
+
+QuillonApplication::~QuillonApplication() {
+    StopWorker(CloseWait);
+    std::lock_guard lock(job->channel->mutex);
+    job->channel->target = nullptr;
+    job->channel->wake = nullptr;
+    job->channel->queue.clear();
+}
+
+void QuillonApplication::Connect(std::function<void()> wakeUp, bool onWorker) {
+    wake = std::move(wakeUp);
+    callsOnWorker = onWorker;
+    std::lock_guard lock(job->channel->mutex);
+    job->channel->wake = wake;
+    job->channel->callsOnWorker = callsOnWorker;
+}
+
+void QuillonApplication::Drain() {
+    std::function<void(QuillonApplication&)> call;
+    {
+        std::lock_guard lock(job->channel->mutex);
+        if (job->channel->queue.empty() || job->channel->target == nullptr) return;
+        call = std::move(job->channel->queue.front());
+        job->channel->queue.pop_front();
+    }
+    call(*this);
+}
+
+const LyricInfo& QuillonApplication::HeldInfo() const {
+    return job->state.heldInfo;
+}
+
+int QuillonApplication::LiveWorkers() {
+    return liveWorkers.load();
+}
+
+int QuillonApplication::EncodingForJob() {
+    return options.encoding ? *options.encoding : settings.ReadEncoding();
+}
+
+ControlState QuillonApplication::IdleControls(bool saveEnabled) const {
+    ControlState state;
+    state.downloadCaption = LayoutOf(shownMode).downloadCaption;
+    state.saveEnabled = saveEnabled;
+    return state;
+}
+
+void QuillonApplication::ClearResults() {
+    job->state.heldInfo = LyricInfo{};
+    view.ShowInfoFields({}, {}, {});
+    view.ShowControls(IdleControls(false));
+    view.ClearViews();
+}
+
+void QuillonApplication::OnPathChanged() {
+    const ControlValues values = view.ReadControls();
+    ClearResults();
+    if (values.pathText.empty()) return;
+    (values.mode == DownloadMode::SingleFile ? lastFile : lastDir) = values.pathText;
+}
+
+void QuillonApplication::OnModeChanged() {
+    const ControlValues values = view.ReadControls();
+    shownMode = values.mode;
+    ClearResults();
+    view.ShowMode(values.mode, LayoutOf(values.mode));
+    view.ShowPath(values.mode == DownloadMode::SingleFile ? lastFile : lastDir);
+}
+
+void QuillonApplication::OnBrowse() {
+    const ControlValues values = view.ReadControls();
+    const std::optional<std::u16string> chosen = view.AskOpenPath(values.mode, values.pathText);
+    if (chosen && !chosen->empty()) view.ShowPath(*chosen);
+}
+
+void QuillonApplication::OnDownload() {
+    const ControlValues values = view.ReadControls();
+    JobState& state = job->state;
+    // A press while a job runs asks it to stop. While a stopped job is still winding down the
+    // press does nothing more: a second worker never starts beside the first.
+    if (state.isRunning.load() != 0 || JobRunning()) {
+        state.isRunning.store(0);
+        return;
+    }
+    shownMode = values.mode;
+
+    state.lrcBody.clear();
+    view.ShowInfoFields({}, {}, {});
+    view.ShowControls(IdleControls(false));
+    view.ClearViews();
+
+    const std::u16string_view refusal = CheckJobPath(values.mode, values.path);
+    if (!refusal.empty()) {
+        view.ShowTipAt(TipAnchor::Download, refusal, {});
+        return;
+    }
+
+    state.mode = values.mode;
+    state.path = values.path;
+    state.includeLine[0] = 1;
+    state.includeLine[1] = values.second ? 1 : 0;
+    state.includeLine[2] = values.third ? 1 : 0;
+    state.isRunning.store(1);
+    const std::u16string storedHost = settings.ReadText(SettingsPort::Text::ServiceHost);
+    job->query =
+        std::make_unique<LyricQuery>(ResolveServiceHost(options.host, WideToUtf8(storedHost)));
+    job->port.lastEncoding = EncodingForJob();
+
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    const std::uint64_t serial = ++jobSerial;
+    liveWorkers.fetch_add(1);
+    try {
+        worker = std::thread([context = job, serial, done = std::move(done)]() mutable {
+            int result = 0;
+            try {
+                result = RunDownloadJob(context->state, context->port, context->checksummer,
+                                        *context->query);
+            } catch (const std::exception&) {
+                result = 0;  // out of memory and the like: the job ends as if stopped
+            }
+            context->port.Post(
+                [serial, result](QuillonApplication& app) { app.HandleJobEnd(serial, result); },
+                true);
+            done.set_value();
+            // A worker that outlived its application releases the job's state (and the service
+            // connection) before it counts itself out.
+            context.reset();
+            liveWorkers.fetch_sub(1);
+        });
+    } catch (const std::system_error&) {
+        liveWorkers.fetch_sub(1);
+        state.isRunning.store(0);
+        return;
+    }
+    workerDone = std::move(finished);
+
+    ControlState running;
+    running.downloadCaption = values.mode == DownloadMode::Folder ? CaptionStop : CaptionDownload;
+    running.downloadEnabled = values.mode == DownloadMode::Folder;
+    running.modeEnabled = false;
+    running.pathEnabled = false;
+    view.ShowControls(running);
+    view.JobStarted(values.mode);
+}
+
+void QuillonApplication::StopWorker(std::chrono::milliseconds limit) {
+    job->state.isRunning.store(0);
+    if (!worker.joinable()) return;
+    if (workerDone.wait_for(limit) == std::future_status::ready) {
+        worker.join();
+    } else {
+        // It did not reach a check point in time. It keeps its own share of the job's state and
+        // no longer reaches this application, which goes on with a fresh state.
+        const DownloadMode jobMode = job->state.mode;
+        {
+            std::lock_guard lock(job->channel->mutex);
+            job->channel->target = nullptr;
+            job->channel->queue.clear();
+        }
+        worker.detach();
+        job = std::make_shared<JobContext>();
+        job->state.mode = jobMode;
+        job->channel->target = this;
+        job->channel->wake = wake;
+        job->channel->callsOnWorker = callsOnWorker;
+    }
+    FinishJob(0);
+}
+
+void QuillonApplication::HandleJobEnd(std::uint64_t serial, int result) {
+    // An end that the application has already waited for (it closed meanwhile) is old news.
+    if (!worker.joinable() || serial != jobSerial) return;
+    if (workerDone.wait_for(EndWait) == std::future_status::ready) {
+        worker.join();
+    } else {
+        worker.detach();
+    }
+    FinishJob(result);
+}
+
+void QuillonApplication::FinishJob(int result) {
+    JobState& state = job->state;
+    state.isRunning.store(0);
+    const bool single = state.mode == DownloadMode::SingleFile;
+    view.ShowControls(IdleControls(single && result == 1));
+    // A run laid out from the held answer asked nobody, yet the fields were emptied when it
+    // started: show the answer's title, singer and album again.
+    if (single && result == 1 && !state.heldInfo.lyric.empty())
+        view.ShowInfoFields(state.heldInfo.title, state.heldInfo.artist, state.heldInfo.album);
+    view.JobEnded(result);
+}
+
+void QuillonApplication::HandleEvent(const JobEvent& event) {
+    if (job->state.mode == DownloadMode::Folder) {
+        view.AddLogRow(LogIcon(event.kind), LogTimeNow(), event.text, event.cause);
+    } else if (IsFailure(event.kind)) {
+        view.ShowTipAt(TipAnchor::Download, event.text, event.cause);
+    }
+}
+
+WriteResult QuillonApplication::SaveLyricsTo(const std::filesystem::path& file, int encoding) {
+    return WriteTextFileAtomically(
+        file, BuildSavedLyricsText(job->state.heldInfo, view.LyricRows()), encoding);
+}
+
+void QuillonApplication::OnSave() {
+    const ControlValues values = view.ReadControls();
+    if (JobRunning() || job->state.lrcBody.empty() || view.LyricRows().RowCount() == 0) return;
+
+    int encoding = settings.ReadEncoding();
+    // The dialog starts beside the music file, with its name.
+    const std::u16string start = WithoutExtension(std::u16string_view(values.pathText));
+    const std::size_t separator = start.find_last_of(PathSeparators<char16_t>);
+    const std::size_t split = separator == std::u16string::npos ? 0 : separator + 1;
+    const int filter = encoding >= 0 && encoding <= EncodingUtf16LE ? encoding : 0;
+
+    const std::optional<SaveChoice> choice =
+        view.AskSaveFile(std::u16string_view(start).substr(0, split),
+                         std::u16string_view(start).substr(split), filter);
+    if (!choice) return;
+    encoding = choice->filter;
+    const WriteResult written = SaveLyricsTo(choice->file, encoding);
+    settings.WriteEncoding(encoding);
+    if (!written) view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
+}
+
+void QuillonApplication::OnViewRaw() {
+    const ControlValues values = view.ReadControls();
+    const JobState& state = job->state;
+    if (JobRunning() || values.mode != DownloadMode::SingleFile || state.heldInfo.lyric.empty())
+        return;
+    // Beside the music file, with ".txt" in place of its extension; the service's line feeds
+    // stay as they are.
+    std::filesystem::path textPath = WithoutExtension(values.path);
+    textPath += ".txt";
+    if (!WriteTextFileAtomically(textPath, state.heldInfo.lyric, EncodingUtf16BE)) return;
+    view.OpenWithViewer(textPath);
+}
+
+void QuillonApplication::OnClose() {
+    view.ReadControls();
+    StopWorker(CloseWait);
+}
+
+void QuillonApplication::OnDestroy() {
+    const ControlValues values = view.ReadControls();
+    StopWorker(CloseWait);
+    if (values.pathText.empty()) return;
+    settings.WriteText(values.mode == DownloadMode::SingleFile ? SettingsPort::Text::LastOpenFile
+                                                               : SettingsPort::Text::LastOpenDir,
+                       values.pathText);
+}
+
+}  // namespace quillon

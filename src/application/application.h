@@ -1,0 +1,197 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "pipeline/job.h"
+#include "pipeline/lrc.h"
+
+namespace quillon {
+
+class SettingsPort;
+struct JobContext;
+
+// The images of the log view; a log row shows the one of its event.
+inline constexpr int LogIconInfo = 2;
+inline constexpr int LogIconError = 3;
+inline constexpr int LogIconStart = 4;
+inline constexpr int LogIconSaved = 5;
+int LogIcon(JobEventKind kind);
+
+// "HH:MM:SS.mmm", the time column of a log row.
+std::u16string LogTimeText(int hour, int minute, int second, int millisecond);
+// The same for the local time now.
+std::u16string LogTimeNow();
+
+// What the controls hold: the data exchange of a front end's controls into the application.
+struct ControlValues {
+    DownloadMode mode = DownloadMode::SingleFile;
+    std::u16string pathText;     // what the path box shows
+    std::filesystem::path path;  // the same as the system names it
+    bool second = true;          // "2번째"
+    bool third = true;           // "3번째 가사 포함"
+};
+
+// The controls a tip can point at.
+enum class TipAnchor { Download, Save };
+
+// What the dialog's controls show, by the rules of the window for the mode and the job.
+struct ControlState {
+    std::u16string_view downloadCaption;
+    bool downloadEnabled = true;
+    bool saveEnabled = false;
+    bool modeEnabled = true;
+    bool pathEnabled = true;
+};
+
+// What a mode shows: the download button's caption when idle, the caption of the view's frame,
+// which of the two views, and what the browse button chooses.
+struct ModeLayout {
+    std::u16string_view downloadCaption;
+    std::u16string_view viewCaption;
+    bool lyricViewShown;  // else the log view
+};
+ModeLayout LayoutOf(DownloadMode mode);
+
+// The file and file type a Save As dialog was confirmed with.
+struct SaveChoice {
+    std::filesystem::path file;
+    int filter = 0;  // 0 ANSI, 1 UTF-16 BE, 2 UTF-16 LE
+};
+
+// What a front end does for the application: its controls, views and dialogs. Everything is
+// called on the front end's own thread (see QuillonApplication::Connect).
+class AppView {
+public:
+    virtual ~AppView() = default;
+
+    virtual ControlValues ReadControls() = 0;
+    // The lyric view's rows, as the composition and the save command read and fill them.
+    virtual LyricView& LyricRows() = 0;
+    // Deletes every row of the lyric view and of the log view.
+    virtual void ClearViews() = 0;
+    virtual void ShowInfoFields(std::u16string_view title, std::u16string_view artist,
+                                std::u16string_view album) = 0;
+    virtual void ShowControls(const ControlState& state) = 0;
+    // Captions, the view shown and the browse button's target of `mode`.
+    virtual void ShowMode(DownloadMode mode, const ModeLayout& layout) = 0;
+    // Puts a text into the path box; the box's change runs OnPathChanged.
+    virtual void ShowPath(std::u16string_view text) = 0;
+    // A tip above the control, with a beep.
+    virtual void ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view cause) = 0;
+    // A row of the log view; `cause` tells why a failure happened (empty for the others).
+    virtual void AddLogRow(int icon, std::u16string_view time, std::u16string_view text,
+                           std::string_view cause) = 0;
+    // A job has started on its worker; the controls show it already.
+    virtual void JobStarted(DownloadMode mode) { (void)mode; }
+    // The job has ended and the controls are back; for front ends that wait for it.
+    virtual void JobEnded(int result) { (void)result; }
+
+    // The front end's own dialogs and shell; a headless front end has none.
+    // The Open dialog (SingleFile) or the folder browser (Folder), starting at `current`;
+    // nothing when cancelled.
+    virtual std::optional<std::u16string> AskOpenPath(DownloadMode mode,
+                                                      std::u16string_view current) {
+        (void)mode, (void)current;
+        return std::nullopt;
+    }
+    virtual std::optional<SaveChoice> AskSaveFile(std::u16string_view folder,
+                                                  std::u16string_view name, int filter) {
+        (void)folder, (void)name, (void)filter;
+        return std::nullopt;
+    }
+    virtual void OpenWithViewer(const std::filesystem::path& file) { (void)file; }
+};
+
+// Options beyond the settings, from a command line.
+struct JobOptions {
+    std::string host;             // else QUILLON_SERVICE_HOST, else the setting
+    std::optional<int> encoding;  // else the "Encoding" setting, read before each LRC file
+};
+
+// What every front end drives: the window's rules (what each command does, what the controls
+// show when), the download job with its worker thread, saving, and what is stored at close. A
+// front end draws, asks through its own dialogs and prints; it holds no job logic.
+class QuillonApplication {
+public:
+    // The application waits this long for a stopping worker when it closes, and this long for a
+    // worker that has announced its end.
+    static constexpr std::chrono::milliseconds CloseWait{5000};
+    static constexpr std::chrono::milliseconds EndWait{1000};
+
+    QuillonApplication(SettingsPort& settings, AppView& view, JobOptions options = {});
+    // Stops a running job as closing does, without storing anything.
+    ~QuillonApplication();
+    QuillonApplication(const QuillonApplication&) = delete;
+    QuillonApplication& operator=(const QuillonApplication&) = delete;
+
+    // How a worker's calls reach the front end's thread: `wake` may be called on any thread
+    // and asks that Drain() be called on the front end's thread soon, once per call. A front
+    // end whose thread only waits while a job runs (a headless one) may take the worker's calls
+    // on the worker's thread instead (`callsOnWorker`); only the job's end comes through Drain.
+    void Connect(std::function<void()> wake, bool callsOnWorker = false);
+    // Runs the oldest call a worker has queued for the front end.
+    void Drain();
+
+    // The path the window starts with: the last file.
+    const std::u16string& InitialPath() const { return lastFile; }
+
+    // Commands; each reads the controls first.
+    void OnDownload();  // start, or stop a running job
+    void OnSave();      // "가사 저장..."
+    void OnViewRaw();   // "가사 원본 보기..."
+    void OnBrowse();    // the path box's browse button
+    void OnPathChanged();
+    void OnModeChanged();
+    // The close command: stops a running job, waiting for it up to CloseWait.
+    void OnClose();
+    // The window goes: stops a running job as OnClose does and stores the path of the mode.
+    void OnDestroy();
+
+    bool JobRunning() const { return worker.joinable(); }
+    // The held answer of the last single-file run (empty after a path or mode change).
+    const LyricInfo& HeldInfo() const;
+    // Writes the rows of the lyric view with the held title, singer and album, as the save
+    // command does, to `file` in `encoding`; the setting is not touched.
+    WriteResult SaveLyricsTo(const std::filesystem::path& file, int encoding);
+
+    // Workers that were left running when their application closed and have not ended yet.
+    static int LiveWorkers();
+
+private:
+    class Port;
+    friend struct JobContext;
+
+    void ClearResults();
+    void StopWorker(std::chrono::milliseconds limit);
+    void HandleJobEnd(std::uint64_t job, int result);
+    void HandleEvent(const JobEvent& event);
+    void FinishJob(int result);
+    ControlState IdleControls(bool saveEnabled) const;
+    // The encoding of the next LRC file: the command line's, else the setting's.
+    int EncodingForJob();
+
+    SettingsPort& settings;
+    AppView& view;
+    JobOptions options;
+    DownloadMode shownMode = DownloadMode::SingleFile;
+    std::u16string lastFile;
+    std::u16string lastDir;
+    std::shared_ptr<JobContext> job;
+    std::function<void()> wake;
+    bool callsOnWorker = false;
+    std::thread worker;
+    std::future<void> workerDone;
+    std::uint64_t jobSerial = 0;
+};
+
+}  // namespace quillon

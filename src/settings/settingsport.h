@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+// The per-user settings as the application reads and writes them, whatever keeps them: an INI
+// file through Qt, or the registry on Windows. A missing value reads as its default; write
+// failures are not reported.
+class SettingsPort {
+public:
+    enum class Text {
+        LastOpenFile,  // default: empty
+        LastOpenDir,   // default: empty
+        ServiceHost,   // "host" or "host:port"; default (also for an empty value): "localhost"
+    };
+
+    virtual ~SettingsPort() = default;
+    virtual std::u16string ReadText(Text which) = 0;
+    virtual void WriteText(Text which, std::u16string_view value) = 0;
+    // The "Encoding" setting, a TextEncoding; 0 when missing or not a number.
+    virtual int ReadEncoding() = 0;
+    virtual void WriteEncoding(int encoding) = 0;
+};
+
+}  // namespace quillon
