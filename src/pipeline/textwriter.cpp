@@ -14,13 +14,6 @@ namespace quillon {
 
 namespace {
 
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 // Code units of one character at the start of `text`: 2 for a surrogate pair, else 1.
 std::size_t CharacterUnits(std::u16string_view text) {
     return text.size() >= 2 && IsHighSurrogate(text[0]) && IsLowSurrogate(text[1]) ? 2 : 1;

@@ -74,8 +74,7 @@ void AppendUtf8(std::string& out, std::u16string_view text) {
         } else if (c <= 0x7FF) {
             out.push_back(static_cast<char>(0xC0 | (c >> 6)));
             out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                   text[i + 1] <= 0xDFFF) {
+        } else if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
             // A surrogate pair is one character of four bytes; a lone half keeps its three.
             const unsigned full = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
             out.push_back(static_cast<char>(0xF0 | (full >> 18)));

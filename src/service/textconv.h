@@ -14,6 +14,13 @@ std::u16string Utf8ToWide(std::string_view bytes);
 std::string WideToUtf8(std::u16string_view text);
 void AppendUtf8(std::string& out, std::u16string_view text);
 
+inline bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+inline bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
 // The text up to its first NUL: what every writer of a text takes of it.
 inline std::u16string_view UpToNul(std::u16string_view text) {
     return text.substr(0, text.find(u'\0'));

@@ -30,6 +30,7 @@
 #include "app/quillondlg.h"
 #include "settings/settings.h"
 #include "support/files.h"
+#include "support/tempdir.h"
 #include "widgets/reportlistctrl.h"
 
 using namespace Qt::StringLiterals;
@@ -118,10 +119,6 @@ inline int LogKind(Dlg& dlg, int row) {
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("quillon-app-" + std::to_string(::getpid()) + "-" +
-                                            info->test_suite_name() + "-" + info->name());
-        fs::remove_all(root);
         fs::create_directories(root / "config");
         fs::create_directories(root / "work");
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Q(root / "config"));
@@ -130,11 +127,10 @@ protected:
         ::setenv("no_proxy", "*", 1);
         ::setenv("QUILLON_ANSI_CODEPAGE", "CP949", 1);
     }
-    void TearDown() override { fs::remove_all(root); }
-
     fs::path Work(const std::string& name) const { return root / "work" / name; }
 
-    fs::path root;
+    TempDir scratch;
+    const fs::path root = scratch.Path();
 };
 
 }  // namespace quillon::testing

@@ -48,9 +48,8 @@ void RunJob(TestDlg& dlg, const fs::path& path) {
 class JobRunTest : public AppTest {
 protected:
     static void SetUpTestSuite() {
-        catalog = fs::temp_directory_path() / ("quillon-app-catalog-" + std::to_string(::getpid()));
-        fs::remove_all(catalog);
-        fs::create_directories(catalog);
+        catalogFolder = std::make_unique<TempDir>();
+        catalog = catalogFolder->Path();
         fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", catalog / "song.mp3");
         WriteFileBytes(catalog / "song.lrc", kSongLrc);
         fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", catalog / "other.mp3");
@@ -64,7 +63,7 @@ protected:
     }
     static void TearDownTestSuite() {
         service.reset();
-        fs::remove_all(catalog);
+        catalogFolder.reset();
         fs::remove(catalog.string() + ".log");
     }
     void SetUp() override {
@@ -76,6 +75,7 @@ protected:
         return Work("song.mp3");
     }
 
+    static inline std::unique_ptr<TempDir> catalogFolder;
     static inline fs::path catalog;
     static inline std::unique_ptr<Process> service;
     static inline QString host;

@@ -1,9 +1,7 @@
 #pragma once
 
 // Helpers shared by the audio and command-line tests: the committed audio files, their expected
-// checksums and a scratch directory per test.
-
-#include <stdlib.h>
+// checksums and the scratch folder of each test.
 
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/tempdir.h"
 
 namespace quillon::fixtures {
 
@@ -49,31 +49,6 @@ inline std::string ExpectedChecksumOf(const std::string& name) {
     throw std::runtime_error("no expected checksum for " + name);
 }
 
-// A fresh directory under the system's temporary folder, removed with its contents.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& Path() const { return path; }
-
-    std::filesystem::path Write(const std::string& name, const std::string& bytes) const {
-        const auto file = path / name;
-        std::ofstream(file, std::ios::binary) << bytes;
-        return file;
-    }
-
-private:
-    std::filesystem::path path;
-};
+using testing::TempDir;
 
 }  // namespace quillon::fixtures

@@ -12,6 +12,7 @@
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/tempdir.h"
 
 namespace fs = std::filesystem;
 
@@ -42,10 +43,6 @@ constexpr char16_t kLrcText[] =
 class CliJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("quillon-e2e-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
         fs::create_directories(root / "catalog");
         fs::create_directories(root / "work");
         fs::create_directories(root / "config");
@@ -55,10 +52,7 @@ protected:
         WriteFileBytes(root / "catalog" / "other.lrc", "[ti:Other]\n[00:03.00]x\n");
         fs::copy_file(kAudio / "mpeg1-layer2.mp3", root / "catalog" / "unknown.mp3");
     }
-    void TearDown() override {
-        service.reset();
-        fs::remove_all(root);
-    }
+    void TearDown() override { service.reset(); }
 
     // Starts quillon-lyricsd on the catalogue and returns its address.
     std::string StartService() {
@@ -91,7 +85,8 @@ protected:
         return RunProcess(args, root / "cli.err", Env(std::move(env)));
     }
 
-    fs::path root;
+    testing::TempDir scratch;
+    const fs::path root = scratch.Path();
     std::optional<Process> service;
 };
 

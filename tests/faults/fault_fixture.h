@@ -17,6 +17,7 @@
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/tempdir.h"
 
 namespace quillon::faults {
 
@@ -114,16 +115,8 @@ inline bool Has(const std::vector<std::string>& rows, const std::string& row) {
 class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("quillon-faults-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
         fs::create_directories(root / "work");
         fs::create_directories(root / "config");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
 
     fs::path Work() const { return root / "work"; }
@@ -148,7 +141,8 @@ protected:
         return {"folder", "--host", host, "--encoding", "utf8", Work().string()};
     }
 
-    fs::path root;
+    testing::TempDir scratch;
+    const fs::path root = scratch.Path();
 };
 
 }  // namespace quillon::faults

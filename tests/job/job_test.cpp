@@ -25,6 +25,7 @@
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/memory_settings.h"
+#include "support/tempdir.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -32,6 +33,7 @@ using quillon::testing::Answer;
 using quillon::testing::FakeService;
 using quillon::testing::MemorySettings;
 using quillon::testing::ReadFileBytes;
+using quillon::testing::TempDir;
 using quillon::testing::WriteFileBytes;
 
 using namespace std::string_literals;
@@ -100,15 +102,6 @@ std::string ChecksumOf(const fs::path& path) {
 
 class JobTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quillon-job-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Makes a song the service knows.
     fs::path Song(const std::string& name, int seed, const std::string& title,
                   const std::string& lyric) {
@@ -127,7 +120,8 @@ protected:
         return result;
     }
 
-    fs::path dir;
+    TempDir scratch;
+    const fs::path dir = scratch.Path();
     FakeService service;
     JobState state;
     RecordingHost host{state};
@@ -140,9 +134,8 @@ const std::string kLyric =
     "[00:05.00]Third&lt;br&gt;[00:09.50]Last";
 
 TEST(CollectMp3Files, TakesNamesHoldingMp3AnywhereAndSkipsFoldersAndSubfolders) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("quillon-collect-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
+    const TempDir scratch;
+    const fs::path dir = scratch.Path();
     fs::create_directories(dir / "x.mp3");
     fs::create_directories(dir / "sub");
     for (const char* name : {"A.MP3", "a.mp3.bak", "notes.txt", "mp3", "song.Mp3"})
@@ -161,14 +154,12 @@ TEST(CollectMp3Files, TakesNamesHoldingMp3AnywhereAndSkipsFoldersAndSubfolders) 
     EXPECT_TRUE(names.count(base + "/A.MP3")) << *names.begin();
 
     EXPECT_TRUE(CollectMp3Files(dir / "missing").empty());
-    fs::remove_all(dir);
 }
 
 TEST(CheckJobPath, RefusesWithTheTipOfTheMode) {
-    const fs::path file =
-        fs::temp_directory_path() / ("quillon-check-" + std::to_string(::getpid()));
-    WriteFileBytes(file, "x");
-    const fs::path folder = fs::temp_directory_path();
+    const TempDir scratch;
+    const fs::path file = scratch.Write("check", "x");
+    const fs::path folder = scratch.Path();
     EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, ""), text::ChooseFile);
     EXPECT_EQ(CheckJobPath(DownloadMode::Folder, ""), text::ChooseFolder);
     EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, folder), text::InvalidFile);
@@ -176,7 +167,6 @@ TEST(CheckJobPath, RefusesWithTheTipOfTheMode) {
     EXPECT_EQ(CheckJobPath(DownloadMode::Folder, file), text::InvalidFolder);
     EXPECT_TRUE(CheckJobPath(DownloadMode::SingleFile, file).empty());
     EXPECT_TRUE(CheckJobPath(DownloadMode::Folder, folder).empty());
-    fs::remove(file);
 }
 
 TEST(DisplayName, IsBaseNameAndExtension) {

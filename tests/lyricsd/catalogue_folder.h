@@ -3,8 +3,6 @@
 // A catalogue folder built in a fresh temporary directory from the committed MP3 files and
 // LRC text given by the test; removed again when the test ends.
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -12,28 +10,17 @@
 #include <string_view>
 
 #include "audio/checksum.h"
+#include "support/tempdir.h"
 
 namespace quillon::testing {
 
 class CatalogueFolder {
 public:
-    CatalogueFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-lyricsd-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        root = pattern;
-    }
-    ~CatalogueFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
-    CatalogueFolder(const CatalogueFolder&) = delete;
-    CatalogueFolder& operator=(const CatalogueFolder&) = delete;
-
-    const std::filesystem::path& Root() const { return root; }
+    const std::filesystem::path& Root() const { return folder.Path(); }
 
     // Copies tests/data/audio/`fixture` to `name` below the root and returns the copy's path.
     std::filesystem::path AddAudio(const std::string& fixture, const std::string& name) const {
-        const std::filesystem::path target = root / name;
+        const std::filesystem::path target = Root() / name;
         std::filesystem::create_directories(target.parent_path());
         std::filesystem::copy_file(std::filesystem::path(QUILLON_TEST_DATA_DIR) / "audio" / fixture,
                                    target, std::filesystem::copy_options::overwrite_existing);
@@ -41,7 +28,7 @@ public:
     }
 
     void AddFile(const std::string& name, std::string_view bytes) const {
-        const std::filesystem::path target = root / name;
+        const std::filesystem::path target = Root() / name;
         std::filesystem::create_directories(target.parent_path());
         std::ofstream out(target, std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -56,7 +43,7 @@ public:
     }
 
 private:
-    std::filesystem::path root;
+    TempDir folder;
 };
 
 }  // namespace quillon::testing
