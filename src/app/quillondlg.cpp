@@ -117,11 +117,8 @@ CQuillonDlg::CQuillonDlg(SettingsStore& settings, QWidget* parent)
     lyricRows = std::make_unique<ReportListView>(*lyricView);
 
     // The worker's calls come over as queued calls to a child of the window, which go with it.
-    auto* calls = new QObject(this);
-    app.Connect([calls, application = &app] {
-        QMetaObject::invokeMethod(
-            calls, [application] { application->Drain(); }, Qt::QueuedConnection);
-    });
+    auto* pump = new JobCallPump(app, this);
+    app.Connect([pump] { QMetaObject::invokeMethod(pump, "Drain", Qt::QueuedConnection); });
 }
 
 CQuillonDlg::~CQuillonDlg() {

@@ -30,6 +30,21 @@ class BrowseEdit;
 class ReportListCtrl;
 class SettingsStore;
 
+// Runs the application's queued calls on the window's thread. The wake-up is a call by name
+// that carries no data: the calls themselves cross threads in the application's own locked
+// queue, where the race detector sees their order.
+class JobCallPump : public QObject {
+    Q_OBJECT
+
+public:
+    JobCallPump(QuillonApplication& application, QObject* parent)
+        : QObject(parent), app(application) {}
+    Q_INVOKABLE void Drain() { app.Drain(); }
+
+private:
+    QuillonApplication& app;
+};
+
 // The program's one window: choose a file or a folder, download its lyrics, save them, and
 // watch the log of a folder run.
 class CQuillonDlg : public QDialog, private AppView {
