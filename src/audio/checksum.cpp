@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 #include "audio/md5.h"
+#include "common/systemerror.h"
 
 namespace quillon {
 
@@ -62,7 +62,7 @@ std::string ChecksumCause(const AudioChecksummer& checksummer, ChecksumStatus st
         const int error = checksummer.File().LastOpenError();
         text += ": ";
         text += error == Mp3File::NotRegularFile ? std::string("not a regular file")
-                                                 : std::system_category().message(error);
+                                                 : SystemErrorText(error);
     }
     return text;
 }

@@ -28,7 +28,8 @@ public:
     void Close();
     bool IsOpen() const { return handle != InvalidHandle; }
 
-    // Why the last Open failed: the system's errno, or NotRegularFile; 0 after a success.
+    // Why the last Open failed: the system's error number (errno, or GetLastError on Windows),
+    // or NotRegularFile; 0 after a success.
     static constexpr int NotRegularFile = -1;
     int LastOpenError() const { return lastOpenError; }
     // Size of the held file when it was opened, or -1 without a file.
@@ -50,12 +51,14 @@ public:
     std::int64_t FindMatchingSync(int version, int layer);
 
 private:
-    static constexpr int InvalidHandle = -1;
+    // A file descriptor, or a Windows file handle; -1 is the invalid value of both.
+    using Handle = std::intptr_t;
+    static constexpr Handle InvalidHandle = -1;
 
     template <typename Accept>
     std::int64_t SearchSync(Accept accept);
 
-    int handle = InvalidHandle;
+    Handle handle = InvalidHandle;
     int lastOpenError = 0;
     std::int64_t sizeAtOpen = -1;
 };

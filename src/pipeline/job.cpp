@@ -1,8 +1,5 @@
 #include "pipeline/job.h"
 
-#include <algorithm>
-#include <system_error>
-
 #include "audio/checksum.h"
 #include "pipeline/lrc.h"
 #include "pipeline/messages.h"
@@ -13,8 +10,6 @@ namespace fs = std::filesystem;
 
 namespace quillon {
 namespace {
-
-constexpr char NativeSeparatorByte = static_cast<char>(NativeSeparator);
 
 // "<what> (<name><extension>)"
 std::u16string FileMessage(std::u16string_view what, const fs::path& path) {
@@ -31,34 +26,13 @@ bool Stopped(const JobState& state) {
 
 }  // namespace
 
-std::vector<fs::path> CollectMp3Files(const fs::path& folder) {
-    std::vector<fs::path> files;
-    // The separator goes on whether or not the folder already ends with one.
-    const std::string dir = folder.native() + NativeSeparatorByte;
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (it->is_directory(typeError)) continue;
-        std::string name = it->path().filename().native();
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
-            return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        });
-        if (lower.find(".mp3") != std::string::npos) files.emplace_back(dir + name);
-    }
-    return files;
-}
-
 std::u16string_view CheckJobPath(DownloadMode mode, const fs::path& path) {
     const bool single = mode == DownloadMode::SingleFile;
     if (path.empty()) return single ? text::ChooseFile : text::ChooseFolder;
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    const bool exists = !ec && fs::exists(status);
+    const PathKind kind = KindOfPath(path);
     if (single) {
-        if (!exists || fs::is_directory(status)) return text::InvalidFile;
-    } else if (!exists || !fs::is_directory(status)) {
+        if (kind != PathKind::File) return text::InvalidFile;
+    } else if (kind != PathKind::Folder) {
         return text::InvalidFolder;
     }
     return {};
@@ -78,7 +52,7 @@ std::u16string InfoText(const LyricInfo& info) {
 
 std::u16string DisplayName(const fs::path& path) {
     // Only the name is decoded: a folder name that is not valid UTF-8 cannot run into it.
-    const PathParts parts(NativeSeparator + Utf8ToWide(path.filename().native()));
+    const PathParts parts(NativeSeparator + PathText(path.filename()));
     return parts.Span(PathParts::BaseName, nullptr, PathParts::BaseName) +
            parts.Span(PathParts::Extension, nullptr, PathParts::Extension);
 }

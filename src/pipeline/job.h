@@ -71,6 +71,26 @@ public:
 // the order the system lists them, named as folder + separator + name.
 std::vector<std::filesystem::path> CollectMp3Files(const std::filesystem::path& folder);
 
+// True when the name, its ASCII letters lower-cased, holds ".mp3" anywhere: "A.MP3" and
+// "a.mp3.bak" both do.
+template <class Char>
+bool NameHoldsMp3(std::basic_string_view<Char> name) {
+    constexpr Char wanted[] = {Char('.'), Char('m'), Char('p'), Char('3')};
+    for (std::size_t at = 0; at + 4 <= name.size(); ++at) {
+        bool same = true;
+        for (std::size_t k = 0; k < 4 && same; ++k) {
+            const Char c = name[at + k];
+            same = (c >= Char('A') && c <= Char('Z') ? Char(c - 'A' + 'a') : c) == wanted[k];
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+// What a path names, as the system sees it.
+enum class PathKind { Missing, File, Folder };
+PathKind KindOfPath(const std::filesystem::path& path);
+
 // The tip text that refuses to start a job on `path`, or an empty view when it may start.
 std::u16string_view CheckJobPath(DownloadMode mode, const std::filesystem::path& path);
 

@@ -1,15 +1,11 @@
 #include "pipeline/lrc.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <thread>
 
 #include "pipeline/textwriter.h"
 #include "service/textconv.h"
@@ -141,16 +137,14 @@ std::u16string LrcHeader(const LyricInfo& info) {
     return header;
 }
 
-namespace {
-
-// A name in the target's folder that nothing else uses. It is hidden and carries no part of the
-// target's name, so a listing of the folder for music files never picks it up.
-std::filesystem::path TemporaryName(const std::filesystem::path& folder) {
+std::filesystem::path TemporaryNameIn(const std::filesystem::path& folder) {
+    // Hidden on POSIX, and carrying no part of the target's name, so a listing of the folder
+    // for music files never picks it up.
     static std::atomic<unsigned> counter{0};
     thread_local std::mt19937_64 generator(
         std::random_device{}() ^
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(::getpid()) << 32));
+        std::hash<std::thread::id>{}(std::this_thread::get_id()));
     static constexpr char digits[] =
         "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     std::string name = ".quillon-";
@@ -161,52 +155,6 @@ std::filesystem::path TemporaryName(const std::filesystem::path& folder) {
     }
     name += ".tmp";
     return folder / name;
-}
-
-}  // namespace
-
-WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
-                                    int encoding) {
-    const auto failed = [](int error) {
-        return WriteResult{false, std::system_category().message(error)};
-    };
-    // An existing target must be one this process could overwrite in place: a read-only LRC file
-    // stays, as it would for a plain create-and-truncate.
-    struct stat old {};
-    const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && !S_ISREG(old.st_mode)) return failed(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
-    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return failed(errno);
-
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    std::filesystem::path temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 32 && fd < 0; ++attempt) {
-        temporary = TemporaryName(folder);
-        // 0666 under the umask, as any new file gets.
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd < 0 && errno != EEXIST) return failed(errno);
-    }
-    if (fd < 0) return failed(EEXIST);
-
-    TextFile file;
-    file.Attach(fd);
-    int error = 0;
-    bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
-    if (!ok) error = errno;
-    if (ok) {
-        TextFileWriter writer(&file, encoding);
-        writer.WriteText(text);
-        writer.Close();
-        ok = writer.Ok();
-    }
-    ok = ok && file.Sync();
-    ok = file.Close() && ok;
-    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return {true, {}};
-    if (error == 0) error = ok ? errno : file.Error();
-    ::unlink(temporary.c_str());
-    return failed(error != 0 ? error : EIO);
 }
 
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,

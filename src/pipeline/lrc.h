@@ -64,6 +64,9 @@ struct WriteResult {
 // The three header lines, each ending in CR LF.
 std::u16string LrcHeader(const LyricInfo& info);
 
+// A new name for a temporary file in `folder`: ".quillon-" and ten random letters and digits.
+std::filesystem::path TemporaryNameIn(const std::filesystem::path& folder);
+
 // Writes `text` to `target` in `encoding` through a temporary file in the same folder that is
 // renamed over the target only once it is whole and synced: a failure leaves the old file as it
 // was and no temporary file behind. An existing target that could not be written in place (a

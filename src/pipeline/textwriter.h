@@ -28,10 +28,10 @@ public:
     TextFile(const TextFile&) = delete;
     TextFile& operator=(const TextFile&) = delete;
 
-    bool IsOpen() const { return fd >= 0; }
-    // Takes over an open descriptor.
-    void Attach(int descriptor) {
-        fd = descriptor;
+    bool IsOpen() const { return handle != InvalidHandle; }
+    // Takes over an open file: a descriptor, or a Windows file handle.
+    void Attach(std::intptr_t file) {
+        handle = file;
         failed = false;
     }
     bool Write(const void* data, std::size_t size);
@@ -49,7 +49,8 @@ private:
         failed = true;
     }
 
-    int fd = -1;
+    static constexpr std::intptr_t InvalidHandle = -1;
+    std::intptr_t handle = InvalidHandle;
     bool failed = false;
     int error = 0;
 };

@@ -96,6 +96,23 @@ std::string WideToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::u16string PathText(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::wstring& native = path.native();
+    return std::u16string(native.begin(), native.end());
+#else
+    return Utf8ToWide(path.native());
+#endif
+}
+
+std::filesystem::path PathFromText(std::u16string_view text) {
+#ifdef _WIN32
+    return std::filesystem::path(std::wstring(text.begin(), text.end()));
+#else
+    return std::filesystem::path(WideToUtf8(text));
+#endif
+}
+
 namespace {
 
 // The characters the path's trimming treats as white space: ASCII white space and the Unicode

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,11 @@ inline constexpr char16_t NativeSeparator = u'\\';
 #else
 inline constexpr char16_t NativeSeparator = u'/';
 #endif
+
+// A path as text, and text as a path: on Windows the system's own UTF-16, elsewhere the name's
+// bytes taken as UTF-8 (leniently, as Utf8ToWide reads them).
+std::u16string PathText(const std::filesystem::path& path);
+std::filesystem::path PathFromText(std::u16string_view text);
 
 // Splits a path into root, folder, base name and extension (parts 0 to 3).
 class PathParts {

@@ -1,0 +1,56 @@
+// Writing a text file whole on POSIX systems: a temporary file beside the target, fsync, rename.
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/systemerror.h"
+#include "pipeline/lrc.h"
+#include "pipeline/textwriter.h"
+
+namespace quillon {
+
+WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
+                                    int encoding) {
+    const auto failed = [](int error) { return WriteResult{false, SystemErrorText(error)}; };
+    // An existing target must be one this process could overwrite in place: a read-only LRC file
+    // stays, as it would for a plain create-and-truncate.
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode)) return failed(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return failed(errno);
+
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    std::filesystem::path temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 32 && fd < 0; ++attempt) {
+        temporary = TemporaryNameIn(folder);
+        // 0666 under the umask, as any new file gets.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0 && errno != EEXIST) return failed(errno);
+    }
+    if (fd < 0) return failed(EEXIST);
+
+    TextFile file;
+    file.Attach(fd);
+    int error = 0;
+    bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
+    if (!ok) error = errno;
+    if (ok) {
+        TextFileWriter writer(&file, encoding);
+        writer.WriteText(text);
+        writer.Close();
+        ok = writer.Ok();
+    }
+    ok = ok && file.Sync();
+    ok = file.Close() && ok;
+    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return {true, {}};
+    if (error == 0) error = ok ? errno : file.Error();
+    ::unlink(temporary.c_str());
+    return failed(error != 0 ? error : EIO);
+}
+
+}  // namespace quillon
