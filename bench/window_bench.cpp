@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include <curl/curl.h>
 #include <unistd.h>
+#include "service/httptransport.h"
 
 #include "app/quillondlg.h"
 #include "audio/checksum.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME",
             QFile::encodeName(QString::fromStdString((dir / "config").string())));
     QApplication app(argc, argv);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    quillon::StartNetworkLayer();
 
     const fs::path song = dir / "song.mp3";
     std::ofstream(song, std::ios::binary) << MakeSong();

@@ -5,17 +5,15 @@
 #include <QMessageBox>
 #include <QTranslator>
 
-#include <curl/curl.h>
-
 #include <utility>
 
 #include "app/quillondlg.h"
+#include "service/httptransport.h"
 #include "settings/settings.h"
 
 namespace quillon {
 
-CQuillonApp::CQuillonApp()
-    : CQuillonApp([] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }) {}
+CQuillonApp::CQuillonApp() : CQuillonApp([] { return StartNetworkLayer(); }) {}
 
 CQuillonApp::CQuillonApp(NetworkStartup startup) : startNetwork(std::move(startup)) {}
 
@@ -50,7 +48,7 @@ bool CQuillonApp::InitInstance() {
 
     // A worker that did not stop in time may still hold a transfer; the process ends anyway,
     // but the network layer is only taken down under no one's feet.
-    if (CQuillonDlg::LiveWorkers() == 0) curl_global_cleanup();
+    if (CQuillonDlg::LiveWorkers() == 0) StopNetworkLayer();
     return false;
 }
 

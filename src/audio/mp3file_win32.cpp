@@ -21,6 +21,10 @@ bool Mp3File::Open(const std::filesystem::path& path) {
                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         lastOpenError = static_cast<int>(::GetLastError());
+        // A folder cannot be opened as a file; it is no music file, whatever its name.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            lastOpenError = NotRegularFile;
         return false;
     }
     // A folder cannot be opened this way; a device or a pipe can, and is refused here.

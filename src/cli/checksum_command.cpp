@@ -4,6 +4,7 @@
 
 #include "audio/checksum.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 
 namespace quillon::cli {
 int RunChecksum(const std::vector<std::string_view>& args) {
@@ -13,15 +14,14 @@ int RunChecksum(const std::vector<std::string_view>& args) {
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && (arg == "-h" || arg == "--help")) {
-            std::fputs(
-                "Usage: quillon-cli checksum FILE...\n"
-                "\n"
-                "Prints the audio checksum of each MP3 file, \"<32 hex digits>  <FILE>\", in\n"
-                "argument order. A file without one is named on stderr with the cause.\n"
-                "\n"
-                "Exit status: 0 when every file succeeded, 1 when any failed, 2 on a usage\n"
-                "error.\n",
-                stdout);
+            Write(stdout,
+                  "Usage: quillon-cli checksum FILE...\n"
+                  "\n"
+                  "Prints the audio checksum of each MP3 file, \"<32 hex digits>  <FILE>\", in\n"
+                  "argument order. A file without one is named on stderr with the cause.\n"
+                  "\n"
+                  "Exit status: 0 when every file succeeded, 1 when any failed, 2 on a usage\n"
+                  "error.\n");
             return ExitOk;
         } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
             return UsageError("checksum: unknown option '" + std::string(arg) + "'");
@@ -35,13 +35,12 @@ int RunChecksum(const std::vector<std::string_view>& args) {
     int status = ExitOk;
     for (const auto file : files) {
         AudioChecksum sum;
-        const ChecksumStatus result = job.Compute(std::string(file), sum);
+        const ChecksumStatus result = job.Compute(ArgumentPath(file), sum);
         if (result == ChecksumStatus::Ok) {
-            std::printf("%s  %.*s\n", sum.data(), static_cast<int>(file.size()), file.data());
+            Write(stdout, std::string(sum.data(), 32) + "  " + std::string(file) + "\n");
         } else {
-            std::fflush(stdout);
-            std::fprintf(stderr, "quillon-cli: %.*s: %s\n", static_cast<int>(file.size()),
-                         file.data(), ChecksumCause(job, result).c_str());
+            Write(stderr,
+                  "quillon-cli: " + std::string(file) + ": " + ChecksumCause(job, result) + "\n");
             status = ExitFailure;
         }
     }

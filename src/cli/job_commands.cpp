@@ -1,7 +1,6 @@
 // `fetch` and `folder`: the download job run headless, printing what the window would show.
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -9,10 +8,11 @@
 
 #include "application/application.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "service/textconv.h"
-#include "settings/settings.h"
+#include "settings/usersettings.h"
 
 namespace quillon::cli {
 namespace {
@@ -28,8 +28,7 @@ struct CommandOptions {
 };
 
 void PrintUtf16(std::FILE* out, std::u16string_view text) {
-    const std::string bytes = WideToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    Write(out, WideToUtf8(text));
 }
 
 std::optional<int> ParseEncoding(std::string_view text) {
@@ -113,7 +112,7 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args,
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
-            std::fputs(Help(options.mode), stdout);
+            Write(stdout, Help(options.mode));
             return ExitOk;
         } else if (arg == "--no-second") {
             options.second = false;
@@ -156,7 +155,7 @@ public:
         ControlValues values;
         values.mode = options.mode;
         values.pathText = Utf8ToWide(options.path);
-        values.path = options.path;
+        values.path = ArgumentPath(options.path);
         values.second = options.second;
         values.third = options.third;
         return values;
@@ -173,23 +172,17 @@ public:
     void ShowMode(DownloadMode, const ModeLayout&) override {}
     void ShowPath(std::u16string_view) override {}
     void ShowTipAt(TipAnchor, std::u16string_view text, std::string_view cause) override {
-        PrintUtf16(stderr, text);
-        if (!cause.empty())
-            std::fprintf(stderr, " (%.*s)", static_cast<int>(cause.size()), cause.data());
-        std::fputc('\n', stderr);
+        std::string line = WideToUtf8(text);
+        if (!cause.empty()) line += " (" + std::string(cause) + ")";
+        Write(stderr, line + "\n");
     }
     void AddLogRow(int icon, std::u16string_view time, std::u16string_view text,
                    std::string_view cause) override {
         const std::string row =
             WideToUtf8(time) + "\t" + std::to_string(icon) + "\t" + WideToUtf8(text);
-        std::fwrite(row.data(), 1, row.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-        if (options.verbose && !cause.empty()) {
-            std::fprintf(stderr, "%s\t%.*s\n", row.c_str(), static_cast<int>(cause.size()),
-                         cause.data());
-            std::fflush(stderr);
-        }
+        Write(stdout, row + "\n");
+        if (options.verbose && !cause.empty())
+            Write(stderr, row + "\t" + std::string(cause) + "\n");
     }
     void JobEnded(int jobResult) override {
         ended = true;
@@ -204,12 +197,6 @@ public:
 private:
     const CommandOptions& options;
 };
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    interrupted = 1;
-}
 
 // Starts the job and waits for its end, turning Ctrl+C into the stop request. The worker prints
 // its own rows; only the end comes over to this thread.
@@ -226,12 +213,7 @@ void RunUntilEnded(QuillonApplication& app, PrintingView& view) {
         },
         true);
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    ::sigaction(SIGINT, &action, &previous);
-
+    CatchInterrupt();
     app.OnDownload();
     bool stopAsked = false;
     while (app.JobRunning() && !view.ended) {
@@ -246,12 +228,12 @@ void RunUntilEnded(QuillonApplication& app, PrintingView& view) {
             }
         }
         if (call) app.Drain();
-        if (interrupted != 0 && !stopAsked) {
+        if (Interrupted() && !stopAsked) {
             stopAsked = true;
             app.OnDownload();  // a second press stops the job
         }
     }
-    ::sigaction(SIGINT, &previous, nullptr);
+    ReleaseInterrupt();
 }
 
 int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
@@ -259,9 +241,9 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
     options.mode = mode;
     if (const auto done = ParseJobOptions(args, options)) return *done;
 
-    SettingsStore settings;
+    const std::unique_ptr<SettingsPort> settings = OpenUserSettings();
     PrintingView view(options);
-    QuillonApplication app(settings, view, options.job);
+    QuillonApplication app(*settings, view, options.job);
     RunUntilEnded(app, view);
     // A start refused for its path has told why; a stopped or failed job ends with its result.
     if (!view.ended || view.result != 1) return ExitFailure;
@@ -275,7 +257,8 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
     }
     std::fflush(stdout);
     if (!options.savePath.empty()) {
-        const int encoding = options.job.encoding ? *options.job.encoding : settings.Encoding();
+        const int encoding =
+            options.job.encoding ? *options.job.encoding : settings->ReadEncoding();
         const WriteResult written = app.SaveLyricsTo(options.savePath, encoding);
         if (!written) {
             view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);

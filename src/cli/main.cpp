@@ -1,18 +1,18 @@
 #include <clocale>
 #include <cstdio>
-
-#include <curl/curl.h>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "quillon_version.h"
+#include "service/httptransport.h"
 
 namespace quillon::cli {
 
 int UsageError(std::string_view message) {
-    std::fprintf(stderr, "quillon-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+    Write(stderr, "quillon-cli: " + std::string(message) + "\n");
     return ExitUsage;
 }
 
@@ -42,20 +42,21 @@ int main(int argc, char** argv) {
     using namespace quillon;
     using namespace quillon::cli;
     std::setlocale(LC_ALL, "");
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        std::fputs("quillon-cli: the network layer could not be initialised\n", stderr);
+    if (!StartNetworkLayer()) {
+        Write(stderr, "quillon-cli: the network layer could not be initialised\n");
         return ExitFailure;
     }
-    std::vector<std::string_view> args(argv + 1, argv + argc);
+    const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    std::vector<std::string_view> args(arguments.begin(), arguments.end());
     if (args.empty()) return UsageError("no command given (see --help)");
     const std::string_view command = args.front();
     args.erase(args.begin());
     if (command == "-h" || command == "--help") {
-        std::fputs(kHelp, stdout);
+        Write(stdout, kHelp);
         return ExitOk;
     }
     if (command == "--version") {
-        std::printf("quillon-cli %s\n", quillon::Version);
+        Write(stdout, std::string("quillon-cli ") + quillon::Version + "\n");
         return ExitOk;
     }
     if (command == "checksum") return RunChecksum(args);

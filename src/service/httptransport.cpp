@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <system_error>
+
+#include "common/systemerror.h"
 
 namespace quillon {
 namespace {
@@ -205,7 +206,7 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
         long osError = 0;
         curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
         if (result == CURLE_COULDNT_CONNECT && osError != 0) {
-            response.message = std::system_category().message(static_cast<int>(osError));
+            response.message = SystemErrorText(static_cast<int>(osError));
         } else {
             response.message = errorText[0] != '\0' ? errorText : curl_easy_strerror(result);
         }
@@ -220,6 +221,18 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
 
 std::unique_ptr<HttpTransport> MakeCurlTransport(const HttpLimits& limits) {
     return std::make_unique<CurlTransport>(limits);
+}
+
+std::unique_ptr<HttpTransport> MakeHttpTransport(const HttpLimits& limits) {
+    return MakeCurlTransport(limits);
+}
+
+bool StartNetworkLayer() {
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
+
+void StopNetworkLayer() {
+    curl_global_cleanup();
 }
 
 }  // namespace quillon

@@ -52,8 +52,18 @@ public:
     virtual HttpResponse Post(const HttpRequest& request, const StopPredicate& isRunning) = 0;
 };
 
+// The network layer for the whole process: started once before any transport is made, stopped
+// once no transport is left. False when it cannot be used.
+bool StartNetworkLayer();
+void StopNetworkLayer();
+
+// The platform's transport: libcurl, or WinInet on Windows.
+std::unique_ptr<HttpTransport> MakeHttpTransport(const HttpLimits& limits = {});
+
+#ifndef _WIN32
 // The libcurl transport. Proxies come from the standard environment variables (http_proxy,
 // no_proxy, ...). Only plain HTTP; redirects are not followed.
 std::unique_ptr<HttpTransport> MakeCurlTransport(const HttpLimits& limits = {});
+#endif
 
 }  // namespace quillon

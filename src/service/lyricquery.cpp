@@ -97,7 +97,7 @@ struct LyricQuery::Impl {
     std::unique_ptr<HttpTransport> transport;
 };
 
-LyricQuery::LyricQuery(std::string host) : LyricQuery(std::move(host), MakeCurlTransport()) {}
+LyricQuery::LyricQuery(std::string host) : LyricQuery(std::move(host), MakeHttpTransport()) {}
 
 LyricQuery::LyricQuery(std::string host, std::unique_ptr<HttpTransport> transport)
     : impl(std::make_unique<Impl>(Impl{std::move(host), std::move(transport)})) {}

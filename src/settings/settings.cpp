@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "settings/qttext.h"
+#include "settings/usersettings.h"
 
 namespace quillon {
 namespace {
@@ -10,6 +11,10 @@ QString Key(const char* name) {
 }
 
 }  // namespace
+
+std::unique_ptr<SettingsPort> OpenUserSettings() {
+    return std::make_unique<SettingsStore>();
+}
 
 std::u16string SettingsStore::ReadText(Text which) {
     switch (which) {

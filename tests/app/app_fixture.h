@@ -29,6 +29,7 @@
 #include "app/browseedit.h"
 #include "app/quillondlg.h"
 #include "settings/settings.h"
+#include "support/environment.h"
 #include "support/files.h"
 #include "support/tempdir.h"
 #include "widgets/reportlistctrl.h"
@@ -123,9 +124,9 @@ protected:
         fs::create_directories(root / "work");
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Q(root / "config"));
         // The service is whatever the test names in the settings, reached without a proxy.
-        ::unsetenv("QUILLON_SERVICE_HOST");
-        ::setenv("no_proxy", "*", 1);
-        ::setenv("QUILLON_ANSI_CODEPAGE", "CP949", 1);
+        testing::UnsetEnv("QUILLON_SERVICE_HOST");
+        testing::SetEnv("no_proxy", "*");
+        testing::SetEnv("QUILLON_ANSI_CODEPAGE", "CP949");
     }
     fs::path Work(const std::string& name) const { return root / "work" / name; }
 

@@ -1,11 +1,14 @@
 #include "audio/checksum.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -82,14 +85,21 @@ TEST(AudioChecksumTest, WhatCannotBeOpenedFails) {
     AudioChecksummer job;
     AudioChecksum sum;
     std::filesystem::create_directory(dir.Path() / "folder.mp3");
+    std::vector<const char*> names{"missing.mp3", "folder.mp3"};
+#ifndef _WIN32
     ASSERT_EQ(::mkfifo((dir.Path() / "pipe.mp3").c_str(), 0600), 0);
-    for (const char* name : {"missing.mp3", "folder.mp3", "pipe.mp3"}) {
+    names.push_back("pipe.mp3");
+#endif
+    for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(job.Compute(dir.Path() / name, sum), ChecksumStatus::CannotOpen);
         EXPECT_EQ(sum[0], '\0');
     }
 }
 
+#ifndef _WIN32
+// On Windows a file cannot be made unreadable this way, nor cut short while it is held: see the
+// Windows tests for a file held without sharing.
 TEST(AudioChecksumTest, UnreadableFileFails) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
     TempDir dir;
@@ -120,6 +130,7 @@ TEST(AudioChecksumTest, FileThatShrinksWhileReadIsAReadError) {
     ASSERT_EQ(::truncate(path.c_str(), 0), 0);
     EXPECT_EQ(ComputeAudioChecksumOfOpenFile(file, stream, sum), ChecksumStatus::NoAudioFrame);
 }
+#endif
 
 }  // namespace
 }  // namespace quillon

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fault_fixture.h"
-#include "service/scripted_server.h"
+#include "support/scripted_server.h"
 
 namespace quillon::faults {
 namespace {

@@ -1,7 +1,6 @@
 // The download job against a lyrics service on loopback, with a host that records what the
 // window would be told.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <array>
 #include <atomic>
@@ -142,16 +141,19 @@ TEST(CollectMp3Files, TakesNamesHoldingMp3AnywhereAndSkipsFoldersAndSubfolders) 
         WriteFileBytes(dir / name, "x");
     WriteFileBytes(dir / "sub" / "inner.mp3", "x");
 
-    std::set<std::string> names;
+    using Text = fs::path::string_type;
+    const Text separator(1, fs::path::preferred_separator);
+    std::set<Text> names;
     for (const auto& path : CollectMp3Files(dir)) names.insert(path.native());
-    const std::string base = dir.native() + "/";
-    EXPECT_EQ(names,
-              (std::set<std::string>{base + "A.MP3", base + "a.mp3.bak", base + "song.Mp3"}));
+    const Text base = dir.native() + separator;
+    EXPECT_EQ(names, (std::set<Text>{base + fs::path("A.MP3").native(),
+                                     base + fs::path("a.mp3.bak").native(),
+                                     base + fs::path("song.Mp3").native()}));
 
     // A folder named with its separator gets a second one, and its files are named with it.
     names.clear();
-    for (const auto& path : CollectMp3Files(dir.native() + "/")) names.insert(path.native());
-    EXPECT_TRUE(names.count(base + "/A.MP3")) << *names.begin();
+    for (const auto& path : CollectMp3Files(dir.native() + separator)) names.insert(path.native());
+    EXPECT_TRUE(names.count(base + separator + fs::path("A.MP3").native()));
 
     EXPECT_TRUE(CollectMp3Files(dir / "missing").empty());
 }
@@ -163,7 +165,7 @@ TEST(CheckJobPath, RefusesWithTheTipOfTheMode) {
     EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, ""), text::ChooseFile);
     EXPECT_EQ(CheckJobPath(DownloadMode::Folder, ""), text::ChooseFolder);
     EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, folder), text::InvalidFile);
-    EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, file.native() + ".none"), text::InvalidFile);
+    EXPECT_EQ(CheckJobPath(DownloadMode::SingleFile, fs::path(file) += ".none"), text::InvalidFile);
     EXPECT_EQ(CheckJobPath(DownloadMode::Folder, file), text::InvalidFolder);
     EXPECT_TRUE(CheckJobPath(DownloadMode::SingleFile, file).empty());
     EXPECT_TRUE(CheckJobPath(DownloadMode::Folder, folder).empty());
@@ -172,10 +174,12 @@ TEST(CheckJobPath, RefusesWithTheTipOfTheMode) {
 TEST(DisplayName, IsBaseNameAndExtension) {
     EXPECT_EQ(DisplayName("/music/song.mp3"), u"song.mp3");
     EXPECT_EQ(DisplayName("/music/a.mp3.bak"), u"a.mp3.bak");
-    EXPECT_EQ(DisplayName("/music/노래 한 곡.mp3"), u"노래 한 곡.mp3");
+    EXPECT_EQ(DisplayName(fs::path(u8"/music/노래 한 곡.mp3")), u"노래 한 곡.mp3");
+#ifndef _WIN32
     // A folder name cut off inside a character does not run into the file's name.
     EXPECT_EQ(DisplayName(std::string("/music/\xEC\x95\xA8\xEB\xB2\x94 \xC3/song.mp3")),
               u"song.mp3");
+#endif
 }
 
 TEST_F(JobTest, FolderRunLogsEveryStepAndWritesAnLrcBesideEachSong) {

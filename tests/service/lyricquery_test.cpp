@@ -1,4 +1,5 @@
 #include "service/lyricquery.h"
+#include "support/environment.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -81,20 +82,20 @@ protected:
     }
     void TearDown() override {
         if (saved)
-            setenv("QUILLON_SERVICE_HOST", saved->c_str(), 1);
+            testing::SetEnv("QUILLON_SERVICE_HOST", saved->c_str());
         else
-            unsetenv("QUILLON_SERVICE_HOST");
+            testing::UnsetEnv("QUILLON_SERVICE_HOST");
     }
     std::optional<std::string> saved;
 };
 
 TEST_F(ServiceHostEnvironment, CommandLineThenEnvironmentThenSettingThenDefault) {
-    unsetenv("QUILLON_SERVICE_HOST");
+    testing::UnsetEnv("QUILLON_SERVICE_HOST");
     EXPECT_EQ(ResolveServiceHost("", ""), "localhost");
     EXPECT_EQ(ResolveServiceHost("", "lyrics.lan:8080"), "lyrics.lan:8080");
-    setenv("QUILLON_SERVICE_HOST", "", 1);
+    testing::SetEnv("QUILLON_SERVICE_HOST", "");
     EXPECT_EQ(ResolveServiceHost("", "lyrics.lan"), "lyrics.lan");
-    setenv("QUILLON_SERVICE_HOST", "env.lan", 1);
+    testing::SetEnv("QUILLON_SERVICE_HOST", "env.lan");
     EXPECT_EQ(ResolveServiceHost("", "lyrics.lan"), "env.lan");
     EXPECT_EQ(ResolveServiceHost("cli.lan:81", "lyrics.lan"), "cli.lan:81");
 }

@@ -3,14 +3,13 @@
 // A lyrics service on loopback for tests: answers GetLyric5 by the checksum in the request from
 // a table the test fills, and can hold one song's answer back to stand for a slow service.
 
-#include <httplib.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "support/scripted_server.h"
 
 namespace quillon::testing {
 
@@ -25,36 +24,13 @@ inline std::string Answer(const std::string& title, const std::string& lyric) {
 // A checksum in `stallFor` holds its answer until Release() is called.
 class FakeService {
 public:
-    FakeService() {
-        server.Post("/alsongwebservice/service1.asmx", [this](const httplib::Request& request,
-                                                              httplib::Response& response) {
-            const auto open = request.body.find("<ns1:strChecksum>");
-            const std::string sum =
-                open == std::string::npos ? "" : request.body.substr(open + 17, 32);
-            {
-                std::unique_lock lock(mutex);
-                ++requests;
-                if (sum == stallFor) {
-                    stalled = true;
-                    changed.notify_all();
-                    changed.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
-                }
-            }
-            const auto it = answers.find(sum);
-            response.set_content(it == answers.end() ? Answer("", "") : it->second,
-                                 "application/soap+xml; charset=utf-8");
-        });
-        server.set_tcp_nodelay(true);  // answers go out in two writes
-        port = server.bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~FakeService() {
-        Release();
-        server.stop();
-        thread.join();
-    }
-    std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+    FakeService()
+        : server([this](const ReceivedRequest& request, PeerConnection& peer) {
+              return Serve(request, peer);
+          }) {}
+    ~FakeService() { Release(); }
+
+    std::string Host() const { return server.Host(); }
     void WaitUntilStalled() {
         std::unique_lock lock(mutex);
         changed.wait_for(lock, std::chrono::seconds(10), [this] { return stalled; });
@@ -73,14 +49,30 @@ public:
     std::string stallFor;
 
 private:
-    httplib::Server server;
-    int port = 0;
-    std::thread thread;
+    bool Serve(const ReceivedRequest& request, PeerConnection& peer) {
+        const auto open = request.body.find("<ns1:strChecksum>");
+        const std::string sum = open == std::string::npos ? "" : request.body.substr(open + 17, 32);
+        {
+            std::unique_lock lock(mutex);
+            ++requests;
+            if (sum == stallFor) {
+                stalled = true;
+                changed.notify_all();
+                // Held until released, or until the peer goes away or the service ends.
+                while (!released && !peer.Stopping())
+                    changed.wait_for(lock, std::chrono::milliseconds(10));
+            }
+        }
+        const auto it = answers.find(sum);
+        return peer.Send(HttpAnswer(200, it == answers.end() ? Answer("", "") : it->second));
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
     bool stalled = false;
     bool released = false;
     int requests = 0;
+    ScriptedServer server;  // last: it stops serving before the table goes
 };
 
 }  // namespace quillon::testing

@@ -21,6 +21,12 @@ inline void WriteFileBytes(const std::filesystem::path& path, std::string_view b
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A path in UTF-8, as the programs print it.
+inline std::string PathUtf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 inline std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
     std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (const char16_t c : text) {

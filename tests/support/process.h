@@ -3,14 +3,19 @@
 // Runs the project's programs as a user would: arguments, extra environment, stdout through a
 // pipe, stderr into a file, exit status.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,12 +25,180 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace quillon::testing {
 
 using namespace std::chrono_literals;
 
+#ifdef _WIN32
+// Windows: CreateProcessW with stdout through a pipe and stderr into a file. Arguments and the
+// environment are UTF-8 here and handed over as UTF-16; SIGKILL ends the program, other signals
+// are not sent.
+class Process {
+public:
+    Process(const std::vector<std::string>& argv, const std::filesystem::path& stderrFile,
+            const std::vector<std::string>& env = {})
+        : errFile(stderrFile) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE readEnd = nullptr, writeEnd = nullptr;
+        if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("pipe");
+        ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        const HANDLE errors = ::CreateFileW(errFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                            &inherit, CREATE_ALWAYS, 0, nullptr);
+        const HANDLE nothing =
+            ::CreateFileW(L"NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nothing;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = errors;
+        std::wstring command;
+        for (const std::string& arg : argv) {
+            if (!command.empty()) command += L' ';
+            command += Quoted(Wide(arg));
+        }
+        std::wstring block;
+        for (const std::string& entry : MergedEnvironment(env)) block += Wide(entry) + L'\0';
+        block += L'\0';
+        PROCESS_INFORMATION info{};
+        const BOOL started =
+            ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &info);
+        ::CloseHandle(writeEnd);
+        ::CloseHandle(errors);
+        ::CloseHandle(nothing);
+        output = readEnd;
+        if (!started) throw std::runtime_error("cannot start " + argv.front());
+        ::CloseHandle(info.hThread);
+        process = info.hProcess;
+    }
+    ~Process() {
+        if (process != nullptr) {
+            if (!exitStatus) ::TerminateProcess(process, 137);
+            ::WaitForSingleObject(process, 5000);
+            ::CloseHandle(process);
+        }
+        ::CloseHandle(output);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    std::optional<std::string> ReadLine(std::chrono::milliseconds limit = 5s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            if (const std::size_t end = pending.find('\n'); end != std::string::npos) {
+                std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                return line;
+            }
+            if (!Fill(until)) return std::nullopt;
+        }
+    }
+
+    std::string ReadRest(std::chrono::milliseconds limit = 30s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (Fill(until)) {
+        }
+        std::string rest;
+        rest.swap(pending);
+        return rest;
+    }
+
+    std::optional<int> Wait(std::chrono::milliseconds limit = 30s) {
+        if (!exitStatus &&
+            ::WaitForSingleObject(process, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            ::GetExitCodeProcess(process, &code);
+            exitStatus = static_cast<int>(code);
+        }
+        return exitStatus;
+    }
+
+    void Signal(int number) const {
+        if (number == 9) ::TerminateProcess(process, 137);
+    }
+
+    std::string Stderr() const {
+        std::ifstream in(errFile, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+private:
+    static std::wstring Wide(const std::string& text) {
+        const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                                               static_cast<int>(text.size()), nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(size), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                              size);
+        return wide;
+    }
+    // An argument as the C runtime of the started program splits it back.
+    static std::wstring Quoted(const std::wstring& arg) {
+        if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+        std::wstring out = L"\"";
+        std::size_t slashes = 0;
+        for (const wchar_t c : arg) {
+            if (c == L'\\') {
+                ++slashes;
+                continue;
+            }
+            out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+            slashes = 0;
+            out += c;
+        }
+        out.append(slashes * 2, L'\\');
+        return out + L'"';
+    }
+    static std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+        std::vector<std::string> merged;
+        wchar_t* block = ::GetEnvironmentStringsW();
+        for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+            const std::wstring wide(entry);
+            const int size =
+                ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+            std::string text(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+            ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), size, nullptr,
+                                  nullptr);
+            const std::string name = text.substr(0, text.find('=', 1));
+            bool replaced = false;
+            for (const auto& e : extra) replaced |= e.substr(0, e.find('=')) == name;
+            if (!replaced) merged.push_back(text);
+        }
+        ::FreeEnvironmentStringsW(block);
+        // An entry without a value ("NAME=") takes the name out.
+        for (const auto& e : extra)
+            if (e.back() != '=') merged.push_back(e);
+        return merged;
+    }
+
+    // Reads what stdout has; false at its end or at `until`.
+    bool Fill(std::chrono::steady_clock::time_point until) {
+        for (;;) {
+            DWORD available = 0;
+            if (!::PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr)) return false;
+            if (available > 0) break;
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        char buffer[4096];
+        DWORD got = 0;
+        if (!::ReadFile(output, buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
+        pending.append(buffer, got);
+        return true;
+    }
+
+    std::filesystem::path errFile;
+    HANDLE process = nullptr;
+    HANDLE output = nullptr;
+    std::string pending;
+    std::optional<int> exitStatus;
+};
+#else
 class Process {
 public:
     // `env` entries ("NAME=value") are added to, or replace, the test's own environment.
@@ -147,6 +320,7 @@ private:
     std::string pending;
     std::optional<int> exitStatus;
 };
+#endif
 
 struct ProcessResult {
     int exitCode = -1;

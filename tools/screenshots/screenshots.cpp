@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <functional>
 
-#include <curl/curl.h>
+#include "service/httptransport.h"
 
 #include "app/quillondlg.h"
 #include "settings/settings.h"
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         std::fputs("Usage: quillon-screenshots MUSIC_DIR OUT_DIR\n", stderr);
         return 2;
     }
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    quillon::StartNetworkLayer();
     const QString music = QFile::decodeName(argv[1]);
     const QString out = QFile::decodeName(argv[2]);
 
@@ -108,6 +108,6 @@ int main(int argc, char** argv) {
     ok &= Shoot(dlg, out + QStringLiteral("/window-tip.png"), &dlg.Tip());
 
     dlg.reject();
-    curl_global_cleanup();
+    quillon::StopNetworkLayer();
     return ok ? 0 : 1;
 }

@@ -3,11 +3,16 @@
 // A loopback HTTP peer whose answers a test writes byte for byte: well-formed, chunked,
 // close-delimited, cut off, slow or oversized. It records every request exactly as received.
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cctype>
@@ -21,6 +26,40 @@
 #include <vector>
 
 namespace quillon::testing {
+
+// The few socket calls that differ between the systems.
+#ifdef _WIN32
+using Socket = SOCKET;
+inline constexpr Socket NoSocket = INVALID_SOCKET;
+inline constexpr int SendFlags = 0;
+inline void CloseSocket(Socket s) {
+    ::closesocket(s);
+}
+inline int PollOne(Socket s, int timeoutMs) {
+    WSAPOLLFD p{s, POLLRDNORM, 0};
+    return ::WSAPoll(&p, 1, timeoutMs);
+}
+// Winsock is started once for the test program and left running.
+inline void StartSockets() {
+    static const bool started = [] {
+        WSADATA data{};
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+#else
+using Socket = int;
+inline constexpr Socket NoSocket = -1;
+inline constexpr int SendFlags = MSG_NOSIGNAL;
+inline void CloseSocket(Socket s) {
+    ::close(s);
+}
+inline int PollOne(Socket s, int timeoutMs) {
+    pollfd p{s, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs);
+}
+inline void StartSockets() {}
+#endif
 
 struct ReceivedRequest {
     std::string requestLine;
@@ -43,11 +82,11 @@ struct ReceivedRequest {
 
 class PeerConnection {
 public:
-    PeerConnection(int socket, const std::atomic<bool>& stopping) : fd(socket), stop(stopping) {}
+    PeerConnection(Socket socket, const std::atomic<bool>& stopping) : fd(socket), stop(stopping) {}
 
     bool Send(std::string_view bytes) {
         while (!bytes.empty()) {
-            const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            const auto n = ::send(fd, bytes.data(), static_cast<int>(bytes.size()), SendFlags);
             if (n <= 0) return false;
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
@@ -64,7 +103,7 @@ public:
     bool Stopping() const { return stop; }
 
 private:
-    int fd;
+    Socket fd;
     const std::atomic<bool>& stop;
 };
 
@@ -81,12 +120,16 @@ inline std::string HttpAnswer(
     return out;
 }
 
+// Serves every connection on a thread of its own, so that a client keeping one connection open
+// never holds up the next one; the script answers one request at a time.
 class ScriptedServer {
 public:
     explicit ScriptedServer(PeerScript peerScript) : script(std::move(peerScript)) {
+        StartSockets();
         listener = ::socket(AF_INET, SOCK_STREAM, 0);
         const int yes = 1;
-        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes),
+                     sizeof yes);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -96,13 +139,14 @@ public:
         socklen_t length = sizeof address;
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
-        worker = std::thread([this] { Serve(); });
+        acceptor = std::thread([this] { Serve(); });
     }
 
     ~ScriptedServer() {
         stopping = true;
-        worker.join();
-        ::close(listener);
+        acceptor.join();
+        for (std::thread& connection : connections) connection.join();
+        CloseSocket(listener);
     }
 
     ScriptedServer(const ScriptedServer&) = delete;
@@ -117,10 +161,9 @@ public:
     }
 
 private:
-    bool WaitReadable(int fd) const {
-        pollfd p{fd, POLLIN, 0};
+    bool WaitReadable(Socket fd) const {
         while (!stopping) {
-            const int ready = ::poll(&p, 1, 10);
+            const int ready = PollOne(fd, 10);
             if (ready > 0) return true;
             if (ready < 0) return false;
         }
@@ -128,7 +171,7 @@ private:
     }
 
     // Reads one request from `fd` into `out`; false when the peer closed or sent garbage.
-    bool ReadRequest(int fd, std::string& pending, ReceivedRequest& out) const {
+    bool ReadRequest(Socket fd, std::string& pending, ReceivedRequest& out) const {
         std::size_t headEnd;
         while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos) {
             if (!ReadMore(fd, pending)) return false;
@@ -158,44 +201,52 @@ private:
         return true;
     }
 
-    bool ReadMore(int fd, std::string& pending) const {
+    bool ReadMore(Socket fd, std::string& pending) const {
         if (!WaitReadable(fd)) return false;
         char buffer[4096];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const auto n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0) return false;
         pending.append(buffer, static_cast<std::size_t>(n));
         return true;
     }
 
     void Serve() {
-        int connections = 0;
+        int accepted = 0;
         while (WaitReadable(listener)) {
-            const int fd = ::accept(listener, nullptr, nullptr);
-            if (fd < 0) continue;
-            ++connections;
-            PeerConnection peer(fd, stopping);
-            std::string pending;
-            for (;;) {
-                ReceivedRequest request;
-                request.connection = connections;
-                if (!ReadRequest(fd, pending, request)) break;
-                {
-                    std::lock_guard lock(mutex);
-                    requests.push_back(request);
-                }
-                if (!script(request, peer)) break;
-            }
-            ::close(fd);
+            const Socket fd = ::accept(listener, nullptr, nullptr);
+            if (fd == NoSocket) continue;
+            const int number = ++accepted;
+            connections.emplace_back([this, fd, number] { Converse(fd, number); });
         }
     }
 
+    void Converse(Socket fd, int number) {
+        PeerConnection peer(fd, stopping);
+        std::string pending;
+        for (;;) {
+            ReceivedRequest request;
+            request.connection = number;
+            if (!ReadRequest(fd, pending, request)) break;
+            {
+                std::lock_guard lock(mutex);
+                requests.push_back(request);
+            }
+            // One answer at a time, whatever the connection: scripts keep state of their own.
+            std::lock_guard answering(scriptMutex);
+            if (!script(request, peer)) break;
+        }
+        CloseSocket(fd);
+    }
+
     PeerScript script;
-    int listener = -1;
+    std::mutex scriptMutex;
+    Socket listener = NoSocket;
     int port = 0;
     std::atomic<bool> stopping{false};
     mutable std::mutex mutex;
     std::vector<ReceivedRequest> requests;
-    std::thread worker;
+    std::thread acceptor;
+    std::vector<std::thread> connections;  // the acceptor's own until it has ended
 };
 
 }  // namespace quillon::testing
