@@ -6,7 +6,13 @@
   bitmap-130.png                 the seven 16x16 log images in one 112x16 strip; white is the
                                  transparent colour, so the pictures use off-white for white
 
-Run it again after changing a picture; the PNG files are kept in the repository.
+and the same pictures for the Windows window's resources, in win/:
+
+  icon-128.ico                   the program's icon, 32x32 and 16x16
+  icon-129.ico                   the lyric row's image, 16x16
+  bitmap-130.bmp                 the log strip, 24 bits, white standing for transparent
+
+Run it again after changing a picture; the files are kept in the repository.
 """
 import math
 import os
@@ -34,6 +40,49 @@ def write_png(name, width, height, pixels):
     png += chunk(b"IEND", b"")
     with open(os.path.join(HERE, name), "wb") as out:
         out.write(png)
+
+
+def dib(width, height, pixels, bits):
+    """A bottom-up DIB: its BITMAPINFOHEADER and its pixel rows (BGR or BGRA)."""
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, 0, 0, 0, 0, 0)
+    rows = b""
+    for row in reversed(pixels):
+        line = bytearray()
+        for r, g, b, a in row:
+            line += bytes((b, g, r, a)) if bits == 32 else bytes((b, g, r))
+        line += b"\0" * ((4 - len(line) % 4) % 4)
+        rows += bytes(line)
+    return header, rows
+
+
+def write_ico(name, images):
+    """images: (size, pixels) pairs, each stored as a 32-bit DIB with its AND mask."""
+    entries, blobs = b"", b""
+    offset = 6 + 16 * len(images)
+    for size, pixels in images:
+        header, rows = dib(size, size, pixels, 32)
+        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+        mask_row = ((size + 31) // 32) * 4
+        mask = b""
+        for row in reversed(pixels):
+            line = bytearray(mask_row)
+            for x, (_, _, _, a) in enumerate(row):
+                if a == 0:
+                    line[x // 8] |= 0x80 >> (x % 8)
+            mask += bytes(line)
+        blob = header + rows + mask
+        entries += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(blob), offset)
+        blobs += blob
+        offset += len(blob)
+    with open(os.path.join(HERE, "win", name), "wb") as out:
+        out.write(struct.pack("<HHH", 0, 1, len(images)) + entries + blobs)
+
+
+def write_bmp(name, width, height, pixels):
+    header, rows = dib(width, height, pixels, 24)
+    size = 14 + len(header) + len(rows)
+    with open(os.path.join(HERE, "win", name), "wb") as out:
+        out.write(b"BM" + struct.pack("<IHHI", size, 0, 0, 14 + len(header)) + header + rows)
 
 
 def render(width, height, shapes, samples=4):
@@ -218,7 +267,12 @@ def log_strip():
     return rows
 
 
-write_png("icon-128.png", 32, 32, app_icon(32))
-write_png("icon-128-16.png", 16, 16, app_icon(16))
-write_png("icon-129.png", 16, 16, lyric_row_icon())
-write_png("bitmap-130.png", 112, 16, log_strip())
+icon32, icon16, row_icon, strip = app_icon(32), app_icon(16), lyric_row_icon(), log_strip()
+write_png("icon-128.png", 32, 32, icon32)
+write_png("icon-128-16.png", 16, 16, icon16)
+write_png("icon-129.png", 16, 16, row_icon)
+write_png("bitmap-130.png", 112, 16, strip)
+os.makedirs(os.path.join(HERE, "win"), exist_ok=True)
+write_ico("icon-128.ico", [(32, icon32), (16, icon16)])
+write_ico("icon-129.ico", [(16, row_icon)])
+write_bmp("bitmap-130.bmp", 112, 16, strip)

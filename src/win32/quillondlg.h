@@ -1,0 +1,118 @@
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "application/application.h"
+#include "win32/browseedit.h"
+#include "win32/reportlistctrl.h"
+#include "win32/resource.h"
+#include "win32/tipwnd.h"
+
+namespace quillon::win32 {
+
+// The program's one window on Windows: the dialog of template 102, a view over the application
+// layer. It draws and asks through the system's dialogs; what each command does, and what the
+// controls show when, is the application's.
+class CQuillonDlg : private AppView {
+public:
+    // Wakes the window's thread for the worker's next call.
+    static constexpr UINT WM_JOB_CALL = WM_APP + 2;
+
+    explicit CQuillonDlg(SettingsPort& settings);
+    virtual ~CQuillonDlg();
+    CQuillonDlg(const CQuillonDlg&) = delete;
+    CQuillonDlg& operator=(const CQuillonDlg&) = delete;
+
+    // Runs the dialog modally until it closes.
+    INT_PTR DoModal(HWND owner = nullptr);
+    // Creates it without a loop of its own (the tests drive it with messages); destroyed with
+    // the object or by Close.
+    HWND Create(HWND owner = nullptr);
+    HWND Handle() const { return dialog; }
+    HWND Control(int id) const { return ::GetDlgItem(dialog, id); }
+    ReportListCtrl& LyricList() { return lyricList; }
+    ReportListCtrl& LogList() { return logList; }
+    TipWnd& Tip() { return tip; }
+    QuillonApplication& App() { return app; }
+    SIZE InitialSize() const { return initialSize; }
+
+    // Shows `text` in the tip above control `id`, with a beep, black on yellow.
+    void ShowTip(int id, const std::wstring& text);
+
+    struct SaveChoice {
+        std::wstring path;
+        int filter = 0;  // 0 ANSI, 1 UTF-16 BE, 2 UTF-16 LE
+    };
+
+protected:
+    // The system's dialogs and shell, replaced by the tests.
+    virtual std::optional<std::wstring> ChooseFile(const std::wstring& folder);
+    virtual std::optional<std::wstring> ChooseFolder(const std::wstring& start);
+    virtual std::optional<SaveChoice> ChooseSaveFile(const std::wstring& folder,
+                                                     const std::wstring& name, int filter);
+    virtual void OpenRawLyrics(const std::wstring& path);
+    virtual void RunAboutBox();
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnInitDialog();
+    void OnCommand(WORD id, WORD code);
+    void OnSysCommand(WPARAM command);
+    void OnSize();
+    void OnClose();
+    void OnDestroy();
+
+    // AppView: what the application asks of the window.
+    ControlValues ReadControls() override;
+    LyricView& LyricRows() override { return *lyricRows; }
+    void ClearViews() override;
+    void ShowInfoFields(std::u16string_view title, std::u16string_view artist,
+                        std::u16string_view album) override;
+    void ShowControls(const ControlState& state) override;
+    void ShowMode(DownloadMode mode, const ModeLayout& layout) override;
+    void ShowPath(std::u16string_view text) override;
+    void ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view cause) override;
+    void AddLogRow(int image, std::u16string_view time, std::u16string_view text,
+                   std::string_view cause) override;
+    void JobStarted(DownloadMode mode) override;
+    void JobEnded(int result) override;
+    std::optional<std::u16string> AskOpenPath(DownloadMode mode,
+                                              std::u16string_view current) override;
+    std::optional<quillon::SaveChoice> AskSaveFile(std::u16string_view folder,
+                                                   std::u16string_view name, int filter) override;
+    void OpenWithViewer(const std::filesystem::path& file) override;
+
+    HWND dialog = nullptr;
+    bool modal = false;
+    bool ready = false;  // the controls hold the fields; their notifications count from now
+    bool busy = false;   // the busy cursor while one file is queried
+    HICON icon = nullptr;
+    HICON smallIcon = nullptr;
+    HIMAGELIST lyricImages = nullptr;
+    HIMAGELIST logImages = nullptr;
+    HWND sizeGrip = nullptr;
+    ReportListCtrl lyricList;
+    ReportListCtrl logList;
+    BrowseEdit pathBox;
+    TipWnd tip;
+    std::unique_ptr<LyricView> lyricRows;
+    SIZE initialSize{};
+    struct Anchored {
+        int id;
+        RECT initial;
+        bool bottom;  // follows the bottom edge too
+    };
+    std::vector<Anchored> anchored;
+    QuillonApplication app;
+};
+
+}  // namespace quillon::win32
