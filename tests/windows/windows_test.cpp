@@ -1,15 +1,23 @@
 // What only the Windows build has: the settings in the registry, encoding 0 through
-// WideCharToMultiByte, music files held without sharing, read-only LRC files.
+// WideCharToMultiByte, music files held without sharing or gone before their turn, read-only
+// LRC files.
+// winsock2.h (for the service on loopback) before windows.h, which would bring the old one.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "audio/checksum.h"
+#include "pipeline/job.h"
 #include "pipeline/lrc.h"
 #include "pipeline/textwriter.h"
+#include "service/lyricquery.h"
 #include "settings/usersettings.h"
+#include "support/fake_service.h"
 #include "support/files.h"
 #include "support/tempdir.h"
 
@@ -103,6 +111,52 @@ TEST(SharingTest, AFileHeldWithoutSharingIsAChecksumFailureAndAHeldSongStaysAsIt
     EXPECT_FALSE(::DeleteFileW(song.c_str()));
     file.Close();
     EXPECT_EQ(checksummer.Compute(song, sum), ChecksumStatus::Ok);
+}
+
+// A job host that deletes the next listed song when the run announces the first: the file
+// vanishes between the listing and its checksum.
+class DeletingHost final : public JobHost {
+public:
+    explicit DeletingHost(std::filesystem::path file) : victim(std::move(file)) {}
+    LyricView& Lyrics() override { return view; }
+    void SetInfoFields(const std::u16string&, const std::u16string&,
+                       const std::u16string&) override {}
+    void JobMessage(const JobEvent& event, bool) override {
+        if (kinds.empty()) std::filesystem::remove(victim);
+        kinds.push_back(event.kind);
+    }
+    int EncodingSetting() override { return EncodingUtf8; }
+
+    MemoryLyricView view;
+    std::vector<JobEventKind> kinds;
+
+private:
+    std::filesystem::path victim;
+};
+
+TEST(VanishedSongTest, IsAChecksumFailureAndTheRunGoesOn) {
+    testing::FakeService service;
+    TempDir dir;
+    const auto song =
+        std::filesystem::path(QUILLON_TEST_DATA_DIR) / "audio" / "mpeg1-layer3-cbr128.mp3";
+    for (const wchar_t* name : {L"가.mp3", L"나.mp3", L"다.mp3"})
+        std::filesystem::copy_file(song, dir.Path() / name);
+    AudioChecksummer checksummer;
+    AudioChecksum sum;
+    ASSERT_EQ(checksummer.Compute(song, sum), ChecksumStatus::Ok);
+    service.answers[std::string(sum.data(), 32)] = testing::Answer("T", "[00:01.00]x");
+    const auto files = CollectMp3Files(dir.Path());
+    ASSERT_EQ(files.size(), 3u);
+    DeletingHost host(files[1]);
+    JobState state;
+    state.mode = DownloadMode::Folder;
+    state.path = dir.Path();
+    state.isRunning = 1;
+    LyricQuery query(service.Host());
+    EXPECT_EQ(RunDownloadJob(state, host, checksummer, query), 1);
+    EXPECT_EQ(std::count(host.kinds.begin(), host.kinds.end(), JobEventKind::ChecksumFailed), 1);
+    EXPECT_EQ(std::count(host.kinds.begin(), host.kinds.end(), JobEventKind::LrcSaved), 2);
+    EXPECT_EQ(service.Requests(), 2);
 }
 
 TEST(ReadOnlyLrcTest, IsLeftAsItIsWithoutATemporaryFile) {
