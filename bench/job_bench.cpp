@@ -1,5 +1,7 @@
 // A folder run over 1,000 MP3 files against quillon-lyricsd on loopback, beside its parts
-// measured in the same run: the checksums alone and one GetLyric5 round trip alone.
+// measured in the same run: the checksums alone and one GetLyric5 round trip alone. The runs
+// go one song at a time and with 4 and 8 in hand, against a service that answers at once and
+// one that holds every answer back 30 ms, as a distant one would.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -7,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "pipeline/job.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
+#include "songs.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;
@@ -23,20 +25,6 @@ using namespace quillon;
 namespace {
 
 constexpr int kFileCount = 1000;
-
-// MPEG-1 Layer 3, 128 kbit/s, 44.1 kHz frames with noise payload, about 400 KiB.
-std::string MakeSong(std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string out;
-    for (int frame = 0; out.size() < 400 * 1024; ++frame) {
-        const bool padded = frame % 3 == 2;
-        out += std::string("\xFF\xFB", 2);
-        out += static_cast<char>(padded ? 0x92 : 0x90);
-        out += '\x64';
-        for (int i = 4; i < (padded ? 418 : 417); ++i) out += static_cast<char>(rng() & 0x7F);
-    }
-    return out;
-}
 
 void Write(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -61,38 +49,41 @@ struct Setup {
     fs::path dir;
     fs::path folder;
     std::optional<quillon::testing::Process> service;
+    std::optional<quillon::testing::Process> distantService;
     std::string host;
+    std::string distantHost;  // answers after 30 ms
     std::string checksum;
 
     Setup() {
-        char templ[] = "/tmp/quillon-jobbench-XXXXXX";
-        dir = ::mkdtemp(templ);
+        // In TMPDIR when it is set: the file system decides much of a run's time.
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quillon-jobbench-XXXXXX";
+        dir = ::mkdtemp(templ.data());
         folder = dir / "music";
         fs::create_directories(dir / "catalog");
         fs::create_directories(folder);
-        const std::string song = MakeSong(7);
-        std::string lrc = "[ti:벤치마크]\n[ar:가수]\n[al:앨범]\n[00:00.00]벤치마크\n";
-        for (int i = 1; i < 60; ++i) {
-            const std::string time = "[0" + std::to_string(i / 60) + ":" +
-                                     (i % 60 < 10 ? "0" : "") + std::to_string(i % 60) + ".00]";
-            lrc += time + "가사 한 줄 " + std::to_string(i) + "\n" + time + "line " +
-                   std::to_string(i) + "\n";
-        }
-        Write(dir / "catalog" / "song.lrc", lrc);
+        const std::string song = quillon::bench::MakeSong(7);
+        Write(dir / "catalog" / "song.lrc", quillon::bench::MakeLrc());
         Write(dir / "catalog" / "song.mp3", song);
         PopulateFolder(folder);
 
-        service.emplace(
-            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", (dir / "catalog").string()},
-            dir / "lyricsd.log");
-        const auto line = service->ReadLine();
-        if (!line || !line->starts_with("listening on ")) std::abort();
-        host = line->substr(13);
+        host = StartService(service, "0");
+        distantHost = StartService(distantService, "30");
 
         AudioChecksummer checksummer;
         AudioChecksum sum;
         checksummer.Compute(dir / "catalog" / "song.mp3", sum);
         checksum.assign(sum.data(), 32);
+    }
+    std::string StartService(std::optional<quillon::testing::Process>& process,
+                             const std::string& latency) {
+        process.emplace(std::vector<std::string>{QUILLON_LYRICSD, "--catalog",
+                                                 (dir / "catalog").string(), "--latency", latency},
+                        dir / ("lyricsd-" + latency + ".log"));
+        const auto line = process->ReadLine();
+        if (!line || !line->starts_with("listening on ")) std::abort();
+        return line->substr(13);
     }
     // A folder of kFileCount songs, hard links to the catalogue's one: cheap to make anew.
     void PopulateFolder(const fs::path& target) const {
@@ -104,6 +95,7 @@ struct Setup {
 
     ~Setup() {
         service.reset();
+        distantService.reset();
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
@@ -114,28 +106,38 @@ Setup& TheSetup() {
     return setup;
 }
 
-bool RunFolder(const fs::path& folder, AudioChecksummer& checksummer, LyricQuery& query) {
-    BenchHost host;
+// A folder run with `concurrency` songs in hand against the service at `host`.
+bool RunFolder(const fs::path& folder, const std::string& host, int concurrency) {
+    BenchHost jobHost;
     JobState job;
     job.mode = DownloadMode::Folder;
     job.path = folder;
+    job.options.concurrency = concurrency;
     job.isRunning = 1;
-    return RunDownloadJob(job, host, checksummer, query) == 1 &&
-           host.messages[static_cast<std::size_t>(JobEventKind::LrcSaved)] == kFileCount;
+    AudioChecksummer checksummer;
+    LyricQuery query(host);
+    const QueryMaker makeQuery = [&host] { return std::make_unique<LyricQuery>(host); };
+    return RunDownloadJob(job, jobHost, checksummer, query, makeQuery) == 1 &&
+           jobHost.messages[static_cast<std::size_t>(JobEventKind::LrcSaved)] == kFileCount;
 }
 
-// The usual case: a folder whose songs have no LRC files yet.
+const std::string& HostFor(int latency) {
+    return latency == 0 ? TheSetup().host : TheSetup().distantHost;
+}
+
+// The usual case: a folder whose songs have no LRC files yet. Arguments: the service's
+// latency in ms, the songs in hand.
 void BM_FolderRunFresh(benchmark::State& state) {
     auto& setup = TheSetup();
-    AudioChecksummer checksummer;
-    LyricQuery query(setup.host);
     static int round = 0;  // across repetitions too
     for (auto _ : state) {
         state.PauseTiming();
         const fs::path folder = setup.dir / ("fresh-" + std::to_string(round++));
         setup.PopulateFolder(folder);
         state.ResumeTiming();
-        if (!RunFolder(folder, checksummer, query)) state.SkipWithError("not every file saved");
+        if (!RunFolder(folder, HostFor(static_cast<int>(state.range(0))),
+                       static_cast<int>(state.range(1))))
+            state.SkipWithError("not every file saved");
     }
     state.SetItemsProcessed(state.iterations() * kFileCount);
 }
@@ -143,10 +145,9 @@ void BM_FolderRunFresh(benchmark::State& state) {
 // Running again over the same folder: every LRC file is replaced.
 void BM_FolderRunReplacing(benchmark::State& state) {
     auto& setup = TheSetup();
-    AudioChecksummer checksummer;
-    LyricQuery query(setup.host);
     for (auto _ : state) {
-        if (!RunFolder(setup.folder, checksummer, query))
+        if (!RunFolder(setup.folder, HostFor(static_cast<int>(state.range(0))),
+                       static_cast<int>(state.range(1))))
             state.SkipWithError("not every file saved");
     }
     state.SetItemsProcessed(state.iterations() * kFileCount);
@@ -177,8 +178,23 @@ void BM_RoundTripAlone(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FolderRunFresh)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_FolderRunReplacing)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+// At once: one song at a time (the baseline) and four in hand (the default).
+BENCHMARK(BM_FolderRunFresh)
+    ->ArgsProduct({{0}, {1, 4}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_FolderRunReplacing)
+    ->ArgsProduct({{0}, {1, 4}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+// A distant service: one, four and eight in hand.
+BENCHMARK(BM_FolderRunFresh)
+    ->ArgsProduct({{30}, {1, 4, 8}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 BENCHMARK(BM_ChecksumsAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RoundTripAlone)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

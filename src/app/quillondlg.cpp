@@ -211,6 +211,19 @@ void CQuillonDlg::BuildControls() {
     connect(windowMenu->addAction(QStringLiteral("가사 원본 보기...")), &QAction::triggered, this,
             &CQuillonDlg::ViewRawLyrics);
     windowMenu->addSeparator();
+    // The folder run's options, kept in the settings as soon as they change.
+    for (const auto& [caption, which] :
+         {std::pair{QStringLiteral("하위 폴더 포함"), SettingsPort::Option::IncludeSubfolders},
+          std::pair{QStringLiteral("가사 파일이 있는 곡 건너뛰기"),
+                    SettingsPort::Option::SkipExisting}}) {
+        QAction* item = windowMenu->addAction(caption);
+        item->setCheckable(true);
+        connect(windowMenu, &QMenu::aboutToShow, item,
+                [this, item, which] { item->setChecked(app.FolderOption(which)); });
+        connect(item, &QAction::triggered, this,
+                [this, which](bool on) { app.SetFolderOption(which, on); });
+    }
+    windowMenu->addSeparator();
     connect(windowMenu->addAction(QStringLiteral("Quillon 정보(&A)...")), &QAction::triggered, this,
             &CQuillonDlg::ShowAbout);
 
@@ -313,6 +326,10 @@ void CQuillonDlg::JobStarted(DownloadMode mode) {
 
 void CQuillonDlg::JobEnded(int) {
     SetBusyCursor(false);
+}
+
+void CQuillonDlg::ShowCaption(std::u16string_view caption) {
+    setWindowTitle(ToQString(caption));
 }
 
 std::optional<std::u16string> CQuillonDlg::AskOpenPath(DownloadMode mode,

@@ -146,6 +146,7 @@ private:
                    std::string_view cause) override;
     void JobStarted(DownloadMode mode) override;
     void JobEnded(int result) override;
+    void ShowCaption(std::u16string_view caption) override;
     std::optional<std::u16string> AskOpenPath(DownloadMode mode,
                                               std::u16string_view current) override;
     std::optional<quillon::SaveChoice> AskSaveFile(std::u16string_view folder,

@@ -1,5 +1,7 @@
 #include "application/application.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -37,9 +39,37 @@ int LogIcon(JobEventKind kind) {
         case JobEventKind::LrcSaveFailed:
         case JobEventKind::ChecksumFailed:
         case JobEventKind::ServerFailed:
+        case JobEventKind::FolderUnreadable:
             break;
     }
     return LogIconError;
+}
+
+std::u16string SummaryText(const JobProgress& progress) {
+    const long long seconds = progress.elapsed.count() / 1000;
+    return u"저장 " + Utf8ToWide(std::to_string(progress.saved)) + u"곡, 실패 " +
+           Utf8ToWide(std::to_string(progress.failed)) + u"곡, 건너뜀 " +
+           Utf8ToWide(std::to_string(progress.skipped)) + u"곡 (" +
+           Utf8ToWide(std::to_string(seconds / 60)) + u"분 " +
+           Utf8ToWide(std::to_string(seconds % 60)) + u"초)";
+}
+
+std::u16string GroupedCount(int number) {
+    const std::string digits = std::to_string(number);
+    const std::size_t first = number < 0 ? 1 : 0;
+    std::u16string grouped;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        // A comma before every group of three that has a digit before it.
+        if (at > first && (digits.size() - at) % 3 == 0) grouped += u',';
+        grouped += static_cast<char16_t>(digits[at]);
+    }
+    return grouped;
+}
+
+std::u16string ProgressCaption(const JobProgress& progress) {
+    if (progress.finished) return WindowCaption;
+    return std::u16string(WindowCaption) + u" \u2014 " + GroupedCount(progress.done) + u"/" +
+           GroupedCount(progress.total);
 }
 
 std::u16string LogTimeText(int hour, int minute, int second, int millisecond) {
@@ -76,6 +106,7 @@ struct JobCallChannel {
     QuillonApplication* target = nullptr;
     std::function<void()> wake;
     bool callsOnWorker = false;
+    std::condition_variable drained;  // a queued call has been taken
 };
 
 // The job's port into the front end, used on the worker thread. Every call is carried over to
@@ -86,6 +117,7 @@ struct JobCallChannel {
 class QuillonApplication::Port final : public JobHost, private LyricView {
 public:
     static constexpr std::chrono::milliseconds WaitSlice{10};
+    static constexpr std::size_t MaxQueued = 256;
 
     Port(const std::atomic<int>& isRunning, std::shared_ptr<JobCallChannel> calls)
         : running(isRunning), channel(std::move(calls)) {}
@@ -96,11 +128,16 @@ public:
     bool Post(std::function<void(QuillonApplication&)> call, bool ownThread = false) {
         QuillonApplication* direct = nullptr;
         {
-            std::lock_guard lock(channel->mutex);
+            std::unique_lock lock(channel->mutex);
             if (channel->target == nullptr || !channel->wake) return false;
             if (channel->callsOnWorker && !ownThread) {
                 direct = channel->target;
             } else {
+                // A job that runs ahead of its front end waits for it to catch up, so that the
+                // queue stays short; a stopped job never waits.
+                while (channel->queue.size() >= MaxQueued && Running() && channel->target)
+                    channel->drained.wait_for(lock, WaitSlice);
+                if (channel->target == nullptr || !channel->wake) return false;
                 channel->queue.push_back(std::move(call));
                 // Waking under the lock: the front end cannot go away between the check and
                 // the wake.
@@ -146,6 +183,20 @@ public:
         Run([title, artist, album](QuillonApplication& app) {
             app.view.ShowInfoFields(title, artist, album);
         });
+    }
+    void AppendLyricRows(const std::vector<MemoryLyricView::Row>& rows) override {
+        // One queued call for a whole song; nothing comes back, so nothing is waited for.
+        Post([rows](QuillonApplication& app) {
+            LyricView& view = app.view.LyricRows();
+            for (const MemoryLyricView::Row& row : rows) {
+                const int at = view.AppendRow();
+                view.SetCell(at, LyricView::TimeColumn, row[LyricView::TimeColumn]);
+                view.SetCell(at, LyricView::LyricColumn, row[LyricView::LyricColumn]);
+            }
+        });
+    }
+    void JobProgressed(const JobProgress& progress) override {
+        Post([progress](QuillonApplication& app) { app.HandleProgress(progress); });
     }
     void JobMessage(const JobEvent& event, bool wait) override {
         // An event is always delivered, also after a stop request (the rows of the song in hand
@@ -207,6 +258,7 @@ struct JobContext {
     JobState state;  // mode, path, includeLine, isRunning, heldInfo, lrcBody
     AudioChecksummer checksummer;
     std::unique_ptr<LyricQuery> query;
+    QueryMaker makeQuery;
     std::shared_ptr<JobCallChannel> channel = std::make_shared<JobCallChannel>();
     QuillonApplication::Port port{state.isRunning, channel};
 };
@@ -245,6 +297,7 @@ void QuillonApplication::Drain() {
         call = std::move(job->channel->queue.front());
         job->channel->queue.pop_front();
     }
+    job->channel->drained.notify_all();
     call(*this);
 }
 
@@ -319,13 +372,16 @@ void QuillonApplication::OnDownload() {
 
     state.mode = values.mode;
     state.path = values.path;
+    state.options = ResolveRunOptions();
     state.includeLine[0] = 1;
     state.includeLine[1] = values.second ? 1 : 0;
     state.includeLine[2] = values.third ? 1 : 0;
     state.isRunning.store(1);
     const std::u16string storedHost = settings.ReadText(SettingsPort::Text::ServiceHost);
-    job->query =
-        std::make_unique<LyricQuery>(ResolveServiceHost(options.host, WideToUtf8(storedHost)));
+    const std::string host = ResolveServiceHost(options.host, WideToUtf8(storedHost));
+    job->query = std::make_unique<LyricQuery>(host);
+    // Each song in hand at once asks over a connection of its own.
+    job->makeQuery = [host] { return std::make_unique<LyricQuery>(host); };
     job->port.lastEncoding = EncodingForJob();
 
     std::promise<void> done;
@@ -337,7 +393,7 @@ void QuillonApplication::OnDownload() {
             int result = 0;
             try {
                 result = RunDownloadJob(context->state, context->port, context->checksummer,
-                                        *context->query);
+                                        *context->query, context->makeQuery);
             } catch (const std::exception&) {
                 result = 0;  // out of memory and the like: the job ends as if stopped
             }
@@ -419,6 +475,36 @@ void QuillonApplication::HandleEvent(const JobEvent& event) {
     } else if (IsFailure(event.kind)) {
         view.ShowTipAt(TipAnchor::Download, event.text, event.cause);
     }
+}
+
+void QuillonApplication::HandleProgress(const JobProgress& progress) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!progress.finished && now - progressShown < std::chrono::milliseconds(100)) return;
+    progressShown = now;
+    view.ShowProgress(progress);
+    view.ShowCaption(ProgressCaption(progress));
+    if (progress.finished) view.ShowTipAt(TipAnchor::Download, SummaryText(progress), {});
+}
+
+RunOptions QuillonApplication::ResolveRunOptions() {
+    using Option = SettingsPort::Option;
+    RunOptions run;
+    run.recursive = options.recursive ? *options.recursive
+                                      : settings.ReadOption(Option::IncludeSubfolders) != 0;
+    run.skipExisting = options.skipExisting ? *options.skipExisting
+                                            : settings.ReadOption(Option::SkipExisting) != 0;
+    run.concurrency = std::clamp(
+        options.concurrency ? *options.concurrency : settings.ReadOption(Option::Concurrency), 1,
+        16);
+    return run;
+}
+
+bool QuillonApplication::FolderOption(SettingsPort::Option which) {
+    return settings.ReadOption(which) != 0;
+}
+
+void QuillonApplication::SetFolderOption(SettingsPort::Option which, bool on) {
+    settings.WriteOption(which, on ? 1 : 0);
 }
 
 WriteResult QuillonApplication::SaveLyricsTo(const std::filesystem::path& file, int encoding) {

@@ -14,10 +14,10 @@
 
 #include "pipeline/job.h"
 #include "pipeline/lrc.h"
+#include "settings/settingsport.h"
 
 namespace quillon {
 
-class SettingsPort;
 struct JobContext;
 
 // The images of the log view; a log row shows the one of its event.
@@ -26,6 +26,15 @@ inline constexpr int LogIconError = 3;
 inline constexpr int LogIconStart = 4;
 inline constexpr int LogIconSaved = 5;
 int LogIcon(JobEventKind kind);
+
+// A count with its thousands set apart by commas: 1,000.
+std::u16string GroupedCount(int number);
+// "저장 S곡, 실패 F곡, 건너뜀 K곡 (M분 S초)": a folder run's summary.
+std::u16string SummaryText(const JobProgress& progress);
+// The window's caption while a folder run goes, "Quillon - Brantwell — 120/1,000", and without
+// the count once it has ended.
+std::u16string ProgressCaption(const JobProgress& progress);
+inline constexpr char16_t WindowCaption[] = u"Quillon - Brantwell";
 
 // "HH:MM:SS.mmm", the time column of a log row.
 std::u16string LogTimeText(int hour, int minute, int second, int millisecond);
@@ -93,6 +102,11 @@ public:
                            std::string_view cause) = 0;
     // A job has started on its worker; the controls show it already.
     virtual void JobStarted(DownloadMode mode) { (void)mode; }
+    // How far a folder run has come, at most ten times a second and once more when it ends
+    // (its summary then goes to the download button's tip). ShowCaption gets the window's
+    // caption with the count, and the caption as it was at the end.
+    virtual void ShowProgress(const JobProgress& progress) { (void)progress; }
+    virtual void ShowCaption(std::u16string_view caption) { (void)caption; }
     // The job has ended and the controls are back; for front ends that wait for it.
     virtual void JobEnded(int result) { (void)result; }
 
@@ -112,10 +126,13 @@ public:
     virtual void OpenWithViewer(const std::filesystem::path& file) { (void)file; }
 };
 
-// Options beyond the settings, from a command line.
+// Options beyond the settings, from a command line; what is not given comes from the settings.
 struct JobOptions {
-    std::string host;             // else QUILLON_SERVICE_HOST, else the setting
-    std::optional<int> encoding;  // else the "Encoding" setting, read before each LRC file
+    std::string host;                  // else QUILLON_SERVICE_HOST, else the setting
+    std::optional<int> encoding;       // else the "Encoding" setting, read before each LRC file
+    std::optional<bool> recursive;     // else IncludeSubfolders
+    std::optional<bool> skipExisting;  // else SkipExisting
+    std::optional<int> concurrency;    // else Concurrency
 };
 
 // What every front end drives: the window's rules (what each command does, what the controls
@@ -158,6 +175,10 @@ public:
     void OnDestroy();
 
     bool JobRunning() const { return worker.joinable(); }
+    // The folder run's options as the settings hold them (IncludeSubfolders, SkipExisting),
+    // for the window's menu items; a change is stored at once.
+    bool FolderOption(SettingsPort::Option which);
+    void SetFolderOption(SettingsPort::Option which, bool on);
     // The held answer of the last single-file run (empty after a path or mode change).
     const LyricInfo& HeldInfo() const;
     // Writes the rows of the lyric view with the held title, singer and album, as the save
@@ -175,6 +196,8 @@ private:
     void StopWorker(std::chrono::milliseconds limit);
     void HandleJobEnd(std::uint64_t job, int result);
     void HandleEvent(const JobEvent& event);
+    void HandleProgress(const JobProgress& progress);
+    RunOptions ResolveRunOptions();
     void FinishJob(int result);
     ControlState IdleControls(bool saveEnabled) const;
     // The encoding of the next LRC file: the command line's, else the setting's.
@@ -192,6 +215,7 @@ private:
     std::thread worker;
     std::future<void> workerDone;
     std::uint64_t jobSerial = 0;
+    std::chrono::steady_clock::time_point progressShown{};
 };
 
 }  // namespace quillon

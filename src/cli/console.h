@@ -26,4 +26,7 @@ void CatchInterrupt();
 void ReleaseInterrupt();
 bool Interrupted();
 
+// True when the stream shows on a terminal (a console on Windows), not a file or a pipe.
+bool IsTerminal(std::FILE* stream);
+
 }  // namespace quillon::cli

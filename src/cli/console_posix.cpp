@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <csignal>
 
 #include "cli/console.h"
@@ -41,6 +43,10 @@ void ReleaseInterrupt() {
 
 bool Interrupted() {
     return interrupted != 0;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
 }
 
 }  // namespace quillon::cli

@@ -80,4 +80,8 @@ bool Interrupted() {
     return interrupted.load();
 }
 
+bool IsTerminal(std::FILE* stream) {
+    return ConsoleOf(stream) != nullptr;
+}
+
 }  // namespace quillon::cli

@@ -31,11 +31,8 @@ void PrintUtf16(std::FILE* out, std::u16string_view text) {
     Write(out, WideToUtf8(text));
 }
 
-std::optional<int> ParseEncoding(std::string_view text) {
-    if (text == "ansi") return EncodingAnsi;
-    if (text == "utf16be") return EncodingUtf16BE;
-    if (text == "utf16le") return EncodingUtf16LE;
-    if (text == "utf8") return EncodingUtf8;
+// A whole number of at most nine digits, with or without a minus sign.
+std::optional<int> ParseNumber(std::string_view text) {
     if (text.empty() || text.size() > 9) return std::nullopt;
     int value = 0;
     std::size_t i = text.front() == '-' ? 1 : 0;
@@ -45,6 +42,14 @@ std::optional<int> ParseEncoding(std::string_view text) {
         value = value * 10 + (text[i] - '0');
     }
     return text.front() == '-' ? -value : value;
+}
+
+std::optional<int> ParseEncoding(std::string_view text) {
+    if (text == "ansi") return EncodingAnsi;
+    if (text == "utf16be") return EncodingUtf16BE;
+    if (text == "utf16le") return EncodingUtf16LE;
+    if (text == "utf8") return EncodingUtf8;
+    return ParseNumber(text);
 }
 
 const char* Help(DownloadMode mode) {
@@ -70,8 +75,15 @@ const char* Help(DownloadMode mode) {
            "\n"
            "Writes an LRC file beside every MP3 file directly inside DIR, printing one line\n"
            "per step: HH:MM:SS.mmm<TAB>KIND<TAB>TEXT (KIND: 2 info, 3 error, 4 start,\n"
-           "5 saved). Ctrl+C stops the run; the song in hand is left as it was.\n"
+           "5 saved). Ctrl+C stops the run; the song in hand is left as it was. On a\n"
+           "terminal, stderr shows how far the run has come; at the end it gets a summary.\n"
            "\n"
+           "  --recursive     also every folder below DIR (songs named by their path below\n"
+           "                  DIR; default: the IncludeSubfolders setting)\n"
+           "  --skip-existing pass over songs whose LRC file exists (default: the\n"
+           "                  SkipExisting setting)\n"
+           "  --jobs N        songs in hand at once, 1 to 16 (default: the Concurrency\n"
+           "                  setting, else 4); rows and files come out in the same order\n"
            "  --host H        lyrics service host[:port] (else QUILLON_SERVICE_HOST, else\n"
            "                  the ServiceHost setting, else localhost)\n"
            "  --no-second     leave out the second line of each time\n"
@@ -131,6 +143,19 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args,
                                   std::string(*text) + "'");
         } else if (options.mode == DownloadMode::Folder && arg == "--verbose") {
             options.verbose = true;
+        } else if (options.mode == DownloadMode::Folder && arg == "--recursive") {
+            options.job.recursive = true;
+        } else if (options.mode == DownloadMode::Folder && arg == "--skip-existing") {
+            options.job.skipExisting = true;
+        } else if (options.mode == DownloadMode::Folder && arg.starts_with("--jobs")) {
+            const auto text = value("--jobs");
+            if (!text) return missing("--jobs");
+            const std::optional<int> jobs = ParseNumber(*text);
+            if (!jobs || *jobs < 1 || *jobs > 16 || text->front() < '0' || text->front() > '9')
+                return UsageError(std::string(command) +
+                                  ": --jobs takes a number from 1 to 16, not '" +
+                                  std::string(*text) + "'");
+            options.job.concurrency = *jobs;
         } else if (options.mode == DownloadMode::SingleFile && arg.starts_with("--save")) {
             const auto out = value("--save");
             if (!out || out->empty()) return missing("--save");
@@ -180,11 +205,37 @@ public:
                    std::string_view cause) override {
         const std::string row =
             WideToUtf8(time) + "\t" + std::to_string(icon) + "\t" + WideToUtf8(text);
+        // A row on the same terminal first takes the progress line away.
+        if (stdoutShared) ClearProgress();
         Write(stdout, row + "\n");
         if (options.verbose && !cause.empty())
             Write(stderr, row + "\t" + std::string(cause) + "\n");
     }
+    void JobStarted(DownloadMode) override { started = std::chrono::steady_clock::now(); }
+    void ShowProgress(const JobProgress& progress) override {
+        // The summary that follows comes as the download button's tip.
+        if (progress.finished) return ClearProgress();
+        if (!progressShown) return;
+        const auto now = std::chrono::steady_clock::now();
+        std::u16string line = GroupedCount(progress.done) + u"/" + GroupedCount(progress.total) +
+                              u"곡, 실패 " + GroupedCount(progress.failed) + u"곡";
+        if (progress.done > 0 && progress.done < progress.total) {
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+            // Whole seconds, rounded up.
+            const long long left =
+                (spent.count() * (progress.total - progress.done) / progress.done + 999) / 1000;
+            line += u", 남은 시간 " + Utf8ToWide(std::to_string(left / 60)) + u"분 " +
+                    Utf8ToWide(std::to_string(left % 60)) + u"초";
+        }
+        const int width = Columns(line);
+        std::u16string shown = u"\r" + line;
+        if (width < lineWidth)
+            shown += std::u16string(static_cast<std::size_t>(lineWidth - width), u' ');
+        lineWidth = width;
+        Write(stderr, WideToUtf8(shown));
+    }
     void JobEnded(int jobResult) override {
+        ClearProgress();
         ended = true;
         result = jobResult;
     }
@@ -195,7 +246,28 @@ public:
     int result = 0;
 
 private:
+    // The columns a line takes on a terminal: Hangul and the like take two.
+    static int Columns(std::u16string_view line) {
+        int columns = 0;
+        for (const char16_t unit : line) columns += unit < 0x1100 ? 1 : 2;
+        return columns;
+    }
+    void ClearProgress() {
+        if (!progressShown || lineWidth == 0) return;
+        std::string blank(static_cast<std::size_t>(lineWidth) + 2, ' ');
+        blank.front() = '\r';
+        blank.back() = '\r';
+        Write(stderr, blank);
+        lineWidth = 0;
+    }
+
     const CommandOptions& options;
+    // The progress line goes to stderr only when that is a terminal, and is taken away before
+    // a row when stdout shows on a terminal too.
+    const bool progressShown = options.mode == DownloadMode::Folder && IsTerminal(stderr);
+    const bool stdoutShared = progressShown && IsTerminal(stdout);
+    int lineWidth = 0;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
 // Starts the job and waits for its end, turning Ctrl+C into the stop request. The worker prints

@@ -11,16 +11,29 @@
 
 namespace quillon {
 
-WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
-                                    int encoding) {
-    const auto failed = [](int error) { return WriteResult{false, SystemErrorText(error)}; };
+namespace {
+
+WriteResult Failed(int error) {
+    return WriteResult{false, SystemErrorText(error)};
+}
+
+}  // namespace
+
+PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string_view text,
+                             int encoding) {
+    PreparedFile prepared{target, {}, {}};
     // An existing target must be one this process could overwrite in place: a read-only LRC file
     // stays, as it would for a plain create-and-truncate.
     struct stat old {};
     const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && !S_ISREG(old.st_mode)) return failed(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
-    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-        return failed(errno);
+    if (replacing && !S_ISREG(old.st_mode)) {
+        prepared.result = Failed(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        return prepared;
+    }
+    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        prepared.result = Failed(errno);
+        return prepared;
+    }
 
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
@@ -30,9 +43,15 @@ WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u1
         temporary = TemporaryNameIn(folder);
         // 0666 under the umask, as any new file gets.
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd < 0 && errno != EEXIST) return failed(errno);
+        if (fd < 0 && errno != EEXIST) {
+            prepared.result = Failed(errno);
+            return prepared;
+        }
     }
-    if (fd < 0) return failed(EEXIST);
+    if (fd < 0) {
+        prepared.result = Failed(EEXIST);
+        return prepared;
+    }
 
     TextFile file;
     file.Attach(fd);
@@ -47,10 +66,31 @@ WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u1
     }
     ok = ok && file.Sync();
     ok = file.Close() && ok;
-    if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return {true, {}};
-    if (error == 0) error = ok ? errno : file.Error();
+    if (ok) {
+        prepared.temporary = std::move(temporary);
+        prepared.result = {true, {}};
+        return prepared;
+    }
+    if (error == 0) error = file.Error();
     ::unlink(temporary.c_str());
-    return failed(error != 0 ? error : EIO);
+    prepared.result = Failed(error != 0 ? error : EIO);
+    return prepared;
+}
+
+WriteResult CommitPreparedFile(PreparedFile& prepared) {
+    if (prepared.temporary.empty()) return prepared.result;
+    const std::filesystem::path temporary = std::move(prepared.temporary);
+    prepared.temporary.clear();
+    if (::rename(temporary.c_str(), prepared.target.c_str()) == 0) return {true, {}};
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return Failed(error);
+}
+
+void DiscardPreparedFile(PreparedFile& prepared) {
+    if (prepared.temporary.empty()) return;
+    ::unlink(prepared.temporary.c_str());
+    prepared.temporary.clear();
 }
 
 }  // namespace quillon

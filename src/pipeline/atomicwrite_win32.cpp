@@ -8,17 +8,29 @@
 
 namespace quillon {
 
-WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
-                                    int encoding) {
-    const auto failed = [](DWORD error) {
-        return WriteResult{false, SystemErrorText(static_cast<int>(error))};
-    };
+namespace {
+
+WriteResult Failed(DWORD error) {
+    return WriteResult{false, SystemErrorText(static_cast<int>(error))};
+}
+
+}  // namespace
+
+PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string_view text,
+                             int encoding) {
+    PreparedFile prepared{target, {}, {}};
     // An existing target must be one a plain create-always could replace: a read-only LRC file
     // or a folder stays as it is.
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return failed(ERROR_DIRECTORY);
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return failed(ERROR_ACCESS_DENIED);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            prepared.result = Failed(ERROR_DIRECTORY);
+            return prepared;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            prepared.result = Failed(ERROR_ACCESS_DENIED);
+            return prepared;
+        }
     }
 
     std::filesystem::path folder = target.parent_path();
@@ -29,10 +41,15 @@ WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u1
         temporary = TemporaryNameIn(folder);
         handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            return failed(::GetLastError());
+        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
+            prepared.result = Failed(::GetLastError());
+            return prepared;
+        }
     }
-    if (handle == INVALID_HANDLE_VALUE) return failed(ERROR_FILE_EXISTS);
+    if (handle == INVALID_HANDLE_VALUE) {
+        prepared.result = Failed(ERROR_FILE_EXISTS);
+        return prepared;
+    }
 
     TextFile file;
     file.Attach(reinterpret_cast<std::intptr_t>(handle));
@@ -45,13 +62,33 @@ WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u1
     }
     ok = ok && file.Sync();
     ok = file.Close() && ok;
-    DWORD error = ok ? ERROR_SUCCESS : static_cast<DWORD>(file.Error());
-    if (ok && ::MoveFileExW(temporary.c_str(), target.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return {true, {}};
-    if (ok) error = ::GetLastError();
+    if (ok) {
+        prepared.temporary = std::move(temporary);
+        prepared.result = {true, {}};
+        return prepared;
+    }
+    const DWORD error = static_cast<DWORD>(file.Error());
     ::DeleteFileW(temporary.c_str());
-    return failed(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    prepared.result = Failed(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    return prepared;
+}
+
+WriteResult CommitPreparedFile(PreparedFile& prepared) {
+    if (prepared.temporary.empty()) return prepared.result;
+    const std::filesystem::path temporary = std::move(prepared.temporary);
+    prepared.temporary.clear();
+    if (::MoveFileExW(temporary.c_str(), prepared.target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {true, {}};
+    const DWORD error = ::GetLastError();
+    ::DeleteFileW(temporary.c_str());
+    return Failed(error);
+}
+
+void DiscardPreparedFile(PreparedFile& prepared) {
+    if (prepared.temporary.empty()) return;
+    ::DeleteFileW(prepared.temporary.c_str());
+    prepared.temporary.clear();
 }
 
 }  // namespace quillon

@@ -1,4 +1,5 @@
-// A folder's music files and a path's kind on POSIX systems, through std::filesystem.
+// A folder's entries and a path's kind on POSIX systems, through std::filesystem.
+#include <algorithm>
 #include <string>
 #include <system_error>
 
@@ -8,19 +9,24 @@ namespace fs = std::filesystem;
 
 namespace quillon {
 
-std::vector<fs::path> CollectMp3Files(const fs::path& folder) {
-    std::vector<fs::path> files;
-    // The separator goes on whether or not the folder already ends with one.
-    const std::string dir = folder.native() + '/';
+FolderListing ListFolder(const fs::path::string_type& dir) {
+    FolderListing listing;
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
+    if (ec) return listing;
+    listing.readable = true;
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code typeError;
-        if (it->is_directory(typeError)) continue;
         const std::string name = it->path().filename().native();
-        if (NameHoldsMp3(std::string_view(name))) files.emplace_back(dir + name);
+        if (it->is_directory(typeError)) {
+            // A link to a folder is not followed: no loops.
+            if (!it->is_symlink(typeError)) listing.folders.push_back(name);
+            continue;
+        }
+        if (NameHoldsMp3(std::string_view(name))) listing.songs.emplace_back(dir + name);
     }
-    return files;
+    std::sort(listing.folders.begin(), listing.folders.end());
+    return listing;
 }
 
 PathKind KindOfPath(const fs::path& path) {

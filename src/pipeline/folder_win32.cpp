@@ -1,7 +1,8 @@
-// A folder's music files and a path's kind on Windows: FindFirstFileW and FindNextFileW in the
+// A folder's entries and a path's kind on Windows: FindFirstFileW and FindNextFileW in the
 // order the system gives, GetFileAttributesW.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "pipeline/job.h"
@@ -10,20 +11,26 @@ namespace fs = std::filesystem;
 
 namespace quillon {
 
-std::vector<fs::path> CollectMp3Files(const fs::path& folder) {
-    std::vector<fs::path> files;
-    // The backslash goes on whether or not the folder already ends with one.
-    const std::wstring dir = folder.native() + L'\\';
+FolderListing ListFolder(const fs::path::string_type& dir) {
+    FolderListing listing;
     WIN32_FIND_DATAW entry{};
     const HANDLE find = ::FindFirstFileW((dir + L"*.*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return files;
+    if (find == INVALID_HANDLE_VALUE) return listing;
+    listing.readable = true;
     do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        const std::wstring_view name(entry.cFileName);
-        if (NameHoldsMp3(name)) files.emplace_back(dir + std::wstring(name));
+        const std::wstring name(entry.cFileName);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            // "." and "..", and a junction or a link to a folder, are not followed: no loops.
+            if (name != L"." && name != L".." &&
+                (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+                listing.folders.push_back(name);
+            continue;
+        }
+        if (NameHoldsMp3(std::wstring_view(name))) listing.songs.emplace_back(dir + name);
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
-    return files;
+    std::sort(listing.folders.begin(), listing.folders.end());
+    return listing;
 }
 
 PathKind KindOfPath(const fs::path& path) {

@@ -1,6 +1,7 @@
 #include "pipeline/job.h"
 
 #include "audio/checksum.h"
+#include "pipeline/folderrun.h"
 #include "pipeline/lrc.h"
 #include "pipeline/messages.h"
 #include "service/lyricquery.h"
@@ -11,20 +12,57 @@ namespace fs = std::filesystem;
 namespace quillon {
 namespace {
 
-// "<what> (<name><extension>)"
-std::u16string FileMessage(std::u16string_view what, const fs::path& path) {
-    std::u16string text(what);
-    text += u" (";
-    text += DisplayName(path);
-    text += u')';
-    return text;
-}
-
 bool Stopped(const JobState& state) {
     return state.isRunning.load() == 0;
 }
 
+void ListFolderInto(const fs::path::string_type& dir, const std::u16string& relative,
+                    bool recursive, std::vector<ListedSong>& songs) {
+    const FolderListing listing = ListFolder(dir);
+    for (const fs::path& song : listing.songs)
+        songs.push_back(
+            {song, recursive ? relative + PathText(song.filename()) : DisplayName(song)});
+    if (!recursive) return;
+    for (const auto& name : listing.folders) {
+        const fs::path::string_type sub = dir + name + fs::path::preferred_separator;
+        const std::u16string below = relative + PathText(fs::path(name)) + u'/';
+        if (!ListFolder(sub).readable) {
+            songs.push_back({fs::path(sub), below.substr(0, below.size() - 1), true});
+            continue;
+        }
+        ListFolderInto(sub, below, true, songs);
+    }
+}
+
 }  // namespace
+
+std::u16string FileMessage(std::u16string_view what, std::u16string_view name) {
+    std::u16string text(what);
+    text += u" (";
+    text += name;
+    text += u')';
+    return text;
+}
+
+std::vector<fs::path> CollectMp3Files(const fs::path& folder) {
+    // The separator goes on whether or not the folder already ends with one.
+    return ListFolder(folder.native() + fs::path::preferred_separator).songs;
+}
+
+std::vector<ListedSong> ListSongs(const fs::path& folder, bool recursive) {
+    std::vector<ListedSong> songs;
+    ListFolderInto(folder.native() + fs::path::preferred_separator, {}, recursive, songs);
+    return songs;
+}
+
+void JobHost::AppendLyricRows(const std::vector<MemoryLyricView::Row>& rows) {
+    LyricView& view = Lyrics();
+    for (const MemoryLyricView::Row& row : rows) {
+        const int at = view.AppendRow();
+        view.SetCell(at, LyricView::TimeColumn, row[LyricView::TimeColumn]);
+        view.SetCell(at, LyricView::LyricColumn, row[LyricView::LyricColumn]);
+    }
+}
 
 std::u16string_view CheckJobPath(DownloadMode mode, const fs::path& path) {
     const bool single = mode == DownloadMode::SingleFile;
@@ -57,22 +95,59 @@ std::u16string DisplayName(const fs::path& path) {
            parts.Span(PathParts::Extension, nullptr, PathParts::Extension);
 }
 
-int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer,
-                   LyricQuery& query) {
+int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer, LyricQuery& query,
+                   const QueryMaker& makeQuery) {
     const bool folderMode = state.mode == DownloadMode::Folder;
-    const std::vector<fs::path> files =
-        folderMode ? CollectMp3Files(state.path) : std::vector<fs::path>{state.path};
+    std::vector<ListedSong> songs;
+    JobProgress progress;
+    const auto started = std::chrono::steady_clock::now();
+    if (folderMode) {
+        for (ListedSong& song : ListSongs(state.path, state.options.recursive)) {
+            // A song whose LRC file is there already is passed over without a word.
+            std::error_code ec;
+            if (!song.unreadableFolder && state.options.skipExisting &&
+                fs::exists(LrcPathFor(song.path), ec)) {
+                ++progress.skipped;
+                continue;
+            }
+            progress.total += song.unreadableFolder ? 0 : 1;
+            songs.push_back(std::move(song));
+        }
+    } else {
+        songs.push_back({state.path, DisplayName(state.path)});
+    }
+    // A folder run ends with its summary, however it ends.
+    const auto finish = [&](int result) {
+        if (!folderMode) return result;
+        progress.finished = true;
+        progress.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        host.JobProgressed(progress);
+        return result;
+    };
+    if (folderMode && state.options.concurrency > 1 && makeQuery)
+        return finish(RunConcurrentFolder(state, host, songs, progress, makeQuery));
+
     const auto isRunning = [&state] { return !Stopped(state); };
     // A failure is a log row naming the file in Folder mode, a tip of its own in SingleFile mode.
     const auto fail = [&](JobEventKind kind, std::u16string_view row, std::u16string_view tip,
-                          const fs::path& path, std::string cause) {
-        host.JobMessage(
-            {kind, folderMode ? FileMessage(row, path) : std::u16string(tip), std::move(cause)},
-            false);
+                          const ListedSong& song, std::string cause) {
+        host.JobMessage({kind, folderMode ? FileMessage(row, song.name) : std::u16string(tip),
+                         std::move(cause)},
+                        false);
+        ++progress.failed;
     };
 
-    for (const fs::path& path : files) {
-        if (Stopped(state)) return 0;
+    for (const ListedSong& song : songs) {
+        if (Stopped(state)) return finish(0);
+        if (song.unreadableFolder) {
+            host.JobMessage({JobEventKind::FolderUnreadable,
+                             FileMessage(text::FolderUnreadable, song.name),
+                             {}},
+                            false);
+            continue;
+        }
+        const fs::path& path = song.path;
         LyricInfo info = folderMode ? LyricInfo{} : state.heldInfo;
         bool success = true;
 
@@ -82,22 +157,23 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
             if (status != ChecksumStatus::Ok) {
                 success = false;
                 fail(JobEventKind::ChecksumFailed, text::ChecksumFailed, text::ChecksumFailedTip,
-                     path, ChecksumCause(checksummer, status));
+                     song, ChecksumCause(checksummer, status));
             } else {
                 const std::string request =
                     LyricQuery::BuildRequest(std::string_view(checksum.data(), 32));
                 if (folderMode)
-                    host.JobMessage(
-                        {JobEventKind::QueryStarted, FileMessage(text::QueryStarted, path), {}},
-                        false);
+                    host.JobMessage({JobEventKind::QueryStarted,
+                                     FileMessage(text::QueryStarted, song.name),
+                                     {}},
+                                    false);
                 const QueryResult answer = query.Execute(request, info, isRunning);
                 // A query that a stop request cut short was not run: it says nothing about the
                 // service, so the job ends as at its next check point.
-                if (answer.status == QueryStatus::Stopped) return 0;
+                if (answer.status == QueryStatus::Stopped) return finish(0);
                 if (answer.status != QueryStatus::Found) {
                     success = false;
                     fail(JobEventKind::ServerFailed, text::ServerFailed, text::ServerFailedTip,
-                         path, answer.Cause());
+                         song, answer.Cause());
                 } else if (!folderMode) {
                     state.heldInfo = info;
                     host.SetInfoFields(info.title, info.artist, info.album);
@@ -106,27 +182,31 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
         }
 
         if (success) {
-            if (Stopped(state)) return 0;
+            if (Stopped(state)) return finish(0);
             ComposeLyricRows(info.lyric, state.includeLine, host.Lyrics(), state.lrcBody);
         }
-        if (Stopped(state)) return 0;
+        if (Stopped(state)) return finish(0);
         if (success && folderMode && !state.lrcBody.empty()) {
             const int encoding = host.EncodingSetting();
             const WriteResult written = WriteLrcFile(path, info, state.lrcBody, encoding);
             host.JobMessage({JobEventKind::InfoLogged, InfoText(info), {}}, true);
             if (written) {
-                host.JobMessage({JobEventKind::LrcSaved, FileMessage(text::LrcSaved, path), {}},
-                                true);
+                ++progress.saved;
+                host.JobMessage(
+                    {JobEventKind::LrcSaved, FileMessage(text::LrcSaved, song.name), {}}, true);
             } else {
+                ++progress.failed;
                 host.JobMessage({JobEventKind::LrcSaveFailed,
-                                 FileMessage(text::LrcSaveFailed, path), written.cause},
+                                 FileMessage(text::LrcSaveFailed, song.name), written.cause},
                                 true);
             }
             state.lrcBody.clear();
         }
         if (!success && !folderMode) return 0;
+        ++progress.done;
+        if (folderMode) host.JobProgressed(progress);
     }
-    return 1;
+    return finish(1);
 }
 
 }  // namespace quillon

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,12 +23,13 @@ enum class DownloadMode : int { SingleFile = 0, Folder = 1 };
 // What the job tells whoever runs it. Each front end shows an event its own way: in Folder mode
 // as a log row, in SingleFile mode (the failures only) as a tip.
 enum class JobEventKind {
-    QueryStarted,    // the lyric query of a file begins (Folder)
-    InfoLogged,      // title, singer and album of a file whose LRC file is written (Folder)
-    LrcSaved,        // the LRC file of a file is written (Folder)
-    LrcSaveFailed,   // the LRC file of a file could not be written (Folder)
-    ChecksumFailed,  // a file has no checksum
-    ServerFailed,    // the service gave no lyric for a file
+    QueryStarted,      // the lyric query of a file begins (Folder)
+    InfoLogged,        // title, singer and album of a file whose LRC file is written (Folder)
+    LrcSaved,          // the LRC file of a file is written (Folder)
+    LrcSaveFailed,     // the LRC file of a file could not be written (Folder)
+    ChecksumFailed,    // a file has no checksum
+    ServerFailed,      // the service gave no lyric for a file
+    FolderUnreadable,  // a subfolder of a run that includes them cannot be read (Folder)
 };
 
 struct JobEvent {
@@ -37,8 +41,26 @@ struct JobEvent {
 // True for the events that report a failure.
 inline bool IsFailure(JobEventKind kind) {
     return kind == JobEventKind::LrcSaveFailed || kind == JobEventKind::ChecksumFailed ||
-           kind == JobEventKind::ServerFailed;
+           kind == JobEventKind::ServerFailed || kind == JobEventKind::FolderUnreadable;
 }
+
+// How far a folder run has come, and at its end its summary.
+struct JobProgress {
+    int done = 0;     // songs dealt with
+    int total = 0;    // songs to deal with (skipped ones not counted)
+    int saved = 0;    // LRC files written
+    int failed = 0;   // songs that failed: no checksum, no lyric from the service, no LRC file
+    int skipped = 0;  // songs passed over for their LRC file
+    std::chrono::milliseconds elapsed{0};
+    bool finished = false;
+};
+
+// What a folder run does beyond the folder itself.
+struct RunOptions {
+    bool recursive = false;     // every folder below the chosen one too
+    bool skipExisting = false;  // pass over songs whose LRC file exists
+    int concurrency = 1;        // songs in hand at once (1 to 16)
+};
 
 // The state the window shares with the worker for the length of a job.
 struct JobState {
@@ -49,6 +71,7 @@ struct JobState {
     std::atomic<int> isRunning{0};
     LyricInfo heldInfo;  // SingleFile: the answer of the last successful query
     std::u16string lrcBody;
+    RunOptions options;  // Folder only
 };
 
 // Whoever runs a job: the application layer (for the window and the command-line front end), or
@@ -65,7 +88,32 @@ public:
     virtual void JobMessage(const JobEvent& event, bool wait) = 0;
     // The "Encoding" setting, read anew before each LRC file.
     virtual int EncodingSetting() = 0;
+    // A song's rows in one go, each (icon, time, lyric), appended at the end of the lyric view.
+    virtual void AppendLyricRows(const std::vector<MemoryLyricView::Row>& rows);
+    // A folder run's progress after each song, and its summary at the end.
+    virtual void JobProgressed(const JobProgress& progress) { (void)progress; }
 };
+
+// One folder's entries: the names that hold ".mp3" and are no folders, in the order the system
+// lists them, named as the folder (ending with its separator) + name; and the names of its
+// folders (links to folders left out), sorted. `readable` is false when it cannot be read.
+struct FolderListing {
+    bool readable = false;
+    std::vector<std::filesystem::path> songs;
+    std::vector<std::filesystem::path::string_type> folders;
+};
+FolderListing ListFolder(const std::filesystem::path::string_type& dir);
+
+// What a folder run goes through, in order: songs, and the subfolders it could not read.
+struct ListedSong {
+    std::filesystem::path path;
+    std::u16string name;  // as the log names it: base name and extension, or the path below
+                          // the chosen folder in a run that includes subfolders
+    bool unreadableFolder = false;
+};
+// The songs of `folder`: its own in the system's order, then, when `recursive`, those of each
+// subfolder in turn, sorted by name.
+std::vector<ListedSong> ListSongs(const std::filesystem::path& folder, bool recursive);
 
 // Every entry of `folder` whose lower-cased name holds ".mp3" and that is not a directory, in
 // the order the system lists them, named as folder + separator + name.
@@ -103,7 +151,9 @@ std::u16string InfoText(const LyricInfo& info);
 // Runs one job on the calling thread; returns the job result (1, or 0 when stopped or, in
 // SingleFile mode, when the file failed). The caller sets isRunning to 1 before and delivers
 // the end notification after.
-int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer,
-                   LyricQuery& query);
+// A folder run with a concurrency above 1 makes one query of its own per song in hand.
+using QueryMaker = std::function<std::unique_ptr<LyricQuery>()>;
+int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer, LyricQuery& query,
+                   const QueryMaker& makeQuery = {});
 
 }  // namespace quillon

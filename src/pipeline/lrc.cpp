@@ -157,6 +157,12 @@ std::filesystem::path TemporaryNameIn(const std::filesystem::path& folder) {
     return folder / name;
 }
 
+WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
+                                    int encoding) {
+    PreparedFile prepared = PrepareTextFile(target, text, encoding);
+    return CommitPreparedFile(prepared);
+}
+
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
                          std::u16string_view lrcBody, int encoding) {
     std::u16string text = LrcHeader(info);

@@ -74,6 +74,22 @@ std::filesystem::path TemporaryNameIn(const std::filesystem::path& folder);
 WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
                                     int encoding);
 
+// A text file written whole beside its target, waiting to take the target's place: the first
+// half of WriteTextFileAtomically, so that files can be written side by side and put in place
+// in an order of the caller's.
+struct PreparedFile {
+    std::filesystem::path target;
+    std::filesystem::path temporary;  // empty when nothing is waiting
+    WriteResult result;               // why it could not be prepared
+};
+PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string_view text,
+                             int encoding);
+// Puts a prepared file in place of its target; a file that could not be prepared gives its
+// cause. Either way nothing is left waiting.
+WriteResult CommitPreparedFile(PreparedFile& prepared);
+// Removes a prepared file that is no longer wanted.
+void DiscardPreparedFile(PreparedFile& prepared);
+
 // Writes the LRC file beside the music file. False when it cannot be written.
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
                          std::u16string_view lrcBody, int encoding);

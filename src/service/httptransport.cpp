@@ -3,7 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <string_view>
 
 #include "common/systemerror.h"
 
@@ -15,6 +17,7 @@ using Clock = std::chrono::steady_clock;
 // State of one transfer, shared with curl's callbacks.
 struct Transfer {
     std::string* body = nullptr;
+    int* retryAfter = nullptr;
     std::size_t maxBodySize = 0;
     const StopPredicate* isRunning = nullptr;
     bool tooLarge = false;
@@ -46,8 +49,28 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
     return n;
 }
 
-std::size_t SeeHeader(char*, std::size_t size, std::size_t count, void* user) {
-    static_cast<Transfer*>(user)->Touch();
+// "Retry-After: N" in seconds; the date form is left alone.
+int RetryAfterSeconds(std::string_view line) {
+    constexpr std::string_view name = "retry-after:";
+    if (line.size() <= name.size()) return -1;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return -1;
+    line.remove_prefix(name.size());
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    int seconds = 0;
+    std::size_t digits = 0;
+    for (; digits < line.size() && digits < 9 &&
+           std::isdigit(static_cast<unsigned char>(line[digits]));
+         ++digits)
+        seconds = seconds * 10 + (line[digits] - '0');
+    return digits > 0 ? seconds : -1;
+}
+
+std::size_t SeeHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& transfer = *static_cast<Transfer*>(user);
+    transfer.Touch();
+    const int seconds = RetryAfterSeconds(std::string_view(data, size * count));
+    if (seconds >= 0 && transfer.retryAfter != nullptr) *transfer.retryAfter = seconds;
     return size * count;
 }
 
@@ -136,6 +159,7 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
 
     Transfer transfer;
     transfer.body = &response.body;
+    transfer.retryAfter = &response.retryAfterSeconds;
     transfer.maxBodySize = limits.maxBodySize;
     transfer.isRunning = &isRunning;
     errorText[0] = '\0';

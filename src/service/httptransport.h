@@ -30,7 +30,8 @@ struct HttpResponse {
     HttpError error = HttpError::None;
     long status = 0;
     std::string body;
-    std::string message;  // what went wrong, for diagnostics only
+    std::string message;         // what went wrong, for diagnostics only
+    int retryAfterSeconds = -1;  // the answer's Retry-After in seconds, -1 without one
 };
 
 struct HttpLimits {

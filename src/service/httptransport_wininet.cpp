@@ -293,6 +293,13 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
     if (!::HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                           nullptr))
         return fail(HttpError::Transport, ::GetLastError());
+    if (status != 200) {
+        DWORD seconds = 0;
+        DWORD secondsSize = sizeof seconds;
+        if (::HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &seconds,
+                             &secondsSize, nullptr))
+            response.retryAfterSeconds = static_cast<int>(std::min<DWORD>(seconds, 86400));
+    }
     // A body announced larger than the limit is refused before it is read.
     wchar_t lengthText[32] = {};
     DWORD lengthSize = sizeof lengthText;

@@ -147,6 +147,7 @@ QueryResult LyricQuery::Execute(std::string_view request, LyricInfo& info,
     if (response.status != 200) {
         result.status = QueryStatus::HttpStatus;
         result.httpStatus = response.status;
+        result.retryAfterSeconds = response.retryAfterSeconds;
         return result;
     }
 

@@ -30,7 +30,8 @@ enum class QueryStatus {
 struct QueryResult {
     QueryStatus status = QueryStatus::Transport;
     long httpStatus = 0;
-    std::string detail;  // the transport's own words on what went wrong
+    int retryAfterSeconds = -1;  // how long the service asked to be left alone, -1 if it did not
+    std::string detail;          // the transport's own words on what went wrong
 
     // Status 200 read to its end, whatever it held.
     bool Answered() const { return status == QueryStatus::Found || status == QueryStatus::NoLyric; }

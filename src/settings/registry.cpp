@@ -2,6 +2,7 @@
 // texts as REG_SZ, the encoding as REG_DWORD, as the Qt build on Windows keeps them too.
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -38,30 +39,43 @@ public:
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
 
-    int ReadEncoding() override {
+    int ReadEncoding() override { return ReadNumber(L"Encoding", 0); }
+    void WriteEncoding(int encoding) override { WriteNumber(L"Encoding", encoding); }
+
+    int ReadOption(Option which) override {
+        return ReadNumber(Wide(OptionName(which)).c_str(), OptionDefault(which));
+    }
+    void WriteOption(Option which, int value) override {
+        WriteNumber(Wide(OptionName(which)).c_str(), value);
+    }
+
+private:
+    static std::wstring Wide(const char* ascii) {
+        return std::wstring(ascii, ascii + std::strlen(ascii));
+    }
+
+    static int ReadNumber(const wchar_t* name, int fallback) {
         DWORD number = 0;
         DWORD size = sizeof number;
-        if (::RegGetValueW(HKEY_CURRENT_USER, KeyPath, L"Encoding", RRF_RT_REG_DWORD, nullptr,
-                           &number, &size) == ERROR_SUCCESS)
+        if (::RegGetValueW(HKEY_CURRENT_USER, KeyPath, name, RRF_RT_REG_DWORD, nullptr, &number,
+                           &size) == ERROR_SUCCESS)
             return static_cast<int>(number);
-        // A number written as text by hand counts too; anything else reads as 0.
-        const std::u16string text = ReadString(L"Encoding");
-        if (text.empty() || text.size() > 9) return 0;
+        // A number written as text by hand counts too; anything else reads as the default.
+        const std::u16string text = ReadString(name);
+        if (text.empty() || text.size() > 9) return fallback;
         int value = 0;
         for (const char16_t c : text) {
-            if (c < u'0' || c > u'9') return 0;
+            if (c < u'0' || c > u'9') return fallback;
             value = value * 10 + (c - u'0');
         }
         return value;
     }
 
-    void WriteEncoding(int encoding) override {
-        const DWORD number = static_cast<DWORD>(encoding);
-        ::RegSetKeyValueW(HKEY_CURRENT_USER, KeyPath, L"Encoding", REG_DWORD, &number,
-                          sizeof number);
+    static void WriteNumber(const wchar_t* name, int value) {
+        const DWORD number = static_cast<DWORD>(value);
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, KeyPath, name, REG_DWORD, &number, sizeof number);
     }
 
-private:
     static std::u16string ReadString(const wchar_t* name) {
         DWORD size = 0;
         if (::RegGetValueW(HKEY_CURRENT_USER, KeyPath, name, RRF_RT_REG_SZ, nullptr, nullptr,

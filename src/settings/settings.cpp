@@ -16,6 +16,18 @@ std::unique_ptr<SettingsPort> OpenUserSettings() {
     return std::make_unique<SettingsStore>();
 }
 
+int SettingsStore::ReadOption(Option which) {
+    settings.sync();
+    bool ok = false;
+    const int value = settings.value(Key(OptionName(which))).toInt(&ok);
+    return ok ? value : OptionDefault(which);
+}
+
+void SettingsStore::WriteOption(Option which, int value) {
+    settings.setValue(Key(OptionName(which)), value);
+    settings.sync();
+}
+
 std::u16string SettingsStore::ReadText(Text which) {
     switch (which) {
         case Text::LastOpenFile:

@@ -17,6 +17,8 @@ public:
     void WriteText(Text which, std::u16string_view value) override;
     int ReadEncoding() override { return Encoding(); }
     void WriteEncoding(int encoding) override { SetEncoding(encoding); }
+    int ReadOption(Option which) override;
+    void WriteOption(Option which, int value) override;
 
     QString LastOpenFile();
     void SetLastOpenFile(const QString& path);

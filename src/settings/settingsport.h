@@ -22,6 +22,31 @@ public:
     // The "Encoding" setting, a TextEncoding; 0 when missing or not a number.
     virtual int ReadEncoding() = 0;
     virtual void WriteEncoding(int encoding) = 0;
+
+    // What a folder run does beyond the folder itself; a missing or unreadable value reads as
+    // its default.
+    enum class Option {
+        IncludeSubfolders,  // 0 or 1; default 0
+        SkipExisting,       // 0 or 1; default 0
+        Concurrency,        // 1 to 16 songs in hand at once; default 4
+    };
+    virtual int ReadOption(Option which) = 0;
+    virtual void WriteOption(Option which, int value) = 0;
+
+    static constexpr const char* OptionName(Option which) {
+        switch (which) {
+            case Option::IncludeSubfolders:
+                return "IncludeSubfolders";
+            case Option::SkipExisting:
+                return "SkipExisting";
+            case Option::Concurrency:
+                break;
+        }
+        return "Concurrency";
+    }
+    static constexpr int OptionDefault(Option which) {
+        return which == Option::Concurrency ? 4 : 0;
+    }
 };
 
 }  // namespace quillon

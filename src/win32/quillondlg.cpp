@@ -11,6 +11,12 @@
 namespace quillon::win32 {
 namespace {
 
+// The system menu's folder options and the settings they stand for.
+constexpr std::pair<UINT, SettingsPort::Option> FolderOptionItems[] = {
+    {IDM_INCLUDE_SUBFOLDERS, SettingsPort::Option::IncludeSubfolders},
+    {IDM_SKIP_EXISTING, SettingsPort::Option::SkipExisting},
+};
+
 std::wstring Wide(std::u16string_view text) {
     return std::wstring(text.begin(), text.end());
 }
@@ -127,9 +133,24 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return FALSE;
         }
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == IDM_ABOUTBOX || (wParam & 0xFFF0) == IDM_VIEW_RAW) {
-                OnSysCommand(wParam & 0xFFF0);
-                return TRUE;
+            switch (wParam & 0xFFF0) {
+                case IDM_ABOUTBOX:
+                case IDM_VIEW_RAW:
+                case IDM_INCLUDE_SUBFOLDERS:
+                case IDM_SKIP_EXISTING:
+                    OnSysCommand(wParam & 0xFFF0);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case WM_INITMENUPOPUP:
+            // The system menu shows the folder options as the settings hold them.
+            if (HIWORD(lParam) != 0) {
+                const HMENU menu = reinterpret_cast<HMENU>(wParam);
+                for (const auto& [command, which] : FolderOptionItems)
+                    ::CheckMenuItem(
+                        menu, command,
+                        MF_BYCOMMAND | (app.FolderOption(which) ? MF_CHECKED : MF_UNCHECKED));
             }
             return FALSE;
         case WM_GETMINMAXINFO: {
@@ -190,6 +211,9 @@ void CQuillonDlg::OnInitDialog() {
     if (HMENU menu = ::GetSystemMenu(dialog, FALSE)) {
         ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu, MF_STRING, IDM_VIEW_RAW, L"가사 원본 보기...");
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, IDM_INCLUDE_SUBFOLDERS, L"하위 폴더 포함");
+        ::AppendMenuW(menu, MF_STRING, IDM_SKIP_EXISTING, L"가사 파일이 있는 곡 건너뛰기");
         wchar_t about[128] = {};
         if (::LoadStringW(instance, IDS_ABOUTBOX, about, 128) > 0) {
             ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -297,6 +321,9 @@ void CQuillonDlg::OnSysCommand(WPARAM command) {
     ReadControls();
     if (command == IDM_ABOUTBOX) RunAboutBox();
     if (command == IDM_VIEW_RAW) app.OnViewRaw();
+    // A folder option is stored as soon as it is chosen.
+    for (const auto& [item, which] : FolderOptionItems)
+        if (command == item) app.SetFolderOption(which, !app.FolderOption(which));
 }
 
 void CQuillonDlg::OnSize() {
@@ -408,6 +435,10 @@ void CQuillonDlg::JobStarted(DownloadMode mode) {
     if (mode != DownloadMode::SingleFile) return;
     busy = true;
     ::SetCursor(::LoadCursorW(nullptr, IDC_APPSTARTING));
+}
+
+void CQuillonDlg::ShowCaption(std::u16string_view caption) {
+    ::SetWindowTextW(dialog, Wide(caption).c_str());
 }
 
 void CQuillonDlg::JobEnded(int) {

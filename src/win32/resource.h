@@ -32,3 +32,5 @@
 // System-menu commands.
 #define IDM_ABOUTBOX 0x0010
 #define IDM_VIEW_RAW 0x0020
+#define IDM_INCLUDE_SUBFOLDERS 0x0030
+#define IDM_SKIP_EXISTING 0x0040

@@ -251,15 +251,29 @@ TEST_F(DialogTest, LogRowsAreAppendedWithTheirTimeAndImageWithoutScrollingOrSele
     EXPECT_FALSE(log->selectionModel()->hasSelection());
 }
 
-TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyrics) {
+TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyricsAndHoldsTheFolderOptions) {
     SettingsStore settings;
     TestDlg dlg(settings);
     const QList<QAction*> actions = dlg.WindowMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);
+    ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(actions[0]->text(), u"가사 원본 보기..."_s);
     EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), u"Quillon 정보(&A)..."_s);
-    actions[2]->trigger();
+    EXPECT_EQ(actions[2]->text(), u"하위 폴더 포함"_s);
+    EXPECT_EQ(actions[3]->text(), u"가사 파일이 있는 곡 건너뛰기"_s);
+    EXPECT_TRUE(actions[4]->isSeparator());
+    EXPECT_EQ(actions[5]->text(), u"Quillon 정보(&A)..."_s);
+    // A choice is stored at once, and the menu shows what the settings hold.
+    actions[3]->trigger();
+    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, u"Brantwell"_s, u"Quillon"_s);
+    EXPECT_EQ(raw.value(u"Settings/SkipExisting"_s).toInt(), 1);
+    EXPECT_FALSE(raw.contains(u"Settings/IncludeSubfolders"_s));
+    raw.setValue(u"Settings/SkipExisting"_s, 0);
+    raw.setValue(u"Settings/IncludeSubfolders"_s, 1);
+    raw.sync();
+    emit dlg.WindowMenu()->aboutToShow();
+    EXPECT_TRUE(actions[2]->isChecked());
+    EXPECT_FALSE(actions[3]->isChecked());
+    actions[5]->trigger();
     EXPECT_EQ(dlg.aboutBoxes, 1);
     actions[0]->trigger();  // nothing to show before a lyric came
     EXPECT_TRUE(dlg.opened.isEmpty());

@@ -473,7 +473,7 @@ protected:
     MemorySettings settings;
     RecordingView view;
     std::atomic<int> wakes{0};
-    QuillonApplication app{settings, view, JobOptions{service.Host(), EncodingUtf8}};
+    QuillonApplication app{settings, view, JobOptions{service.Host(), EncodingUtf8, {}, {}, {}}};
 };
 
 TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirCauses) {
@@ -499,6 +499,8 @@ TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirC
                 "row 3 서버에서 가사 정보 취득 실패 (unknown.mp3) | no lyric for this song");
         }
     }
+    // The run's summary, above the download button.
+    expected.push_back("tip 저장 1곡, 실패 1곡, 건너뜀 0곡 (0분 0초) | ");
     expected.push_back("controls 가사 다운로드 개시");
     expected.push_back("end 1");
     // What the start shows before the worker runs: the views emptied, the idle controls.

@@ -81,6 +81,11 @@ TEST(ParseOptions, CatalogueIsRequired) {
     EXPECT_EQ(options->listen.port, 9000);
     EXPECT_FALSE(ParseOptions({"--listen", "127.0.0.1:9000"}, error));
     EXPECT_FALSE(ParseOptions({"--catalog="}, error));
+    const auto slow = ParseOptions({"--catalog", "c", "--latency=30"}, error);
+    ASSERT_TRUE(slow);
+    EXPECT_EQ(slow->latencyMs, 30);
+    for (const char* bad : {"", "-1", "3x", "60001", "999999"})
+        EXPECT_FALSE(ParseOptions({"--catalog", "c", "--latency", bad}, error)) << bad;
 }
 
 }  // namespace

@@ -19,6 +19,13 @@ public:
     void WriteText(Text which, std::u16string_view value) override { texts[which] = value; }
     int ReadEncoding() override { return encoding; }
     void WriteEncoding(int value) override { encoding = value; }
+    int ReadOption(Option which) override {
+        const auto it = options.find(which);
+        return it == options.end() ? OptionDefault(which) : it->second;
+    }
+    void WriteOption(Option which, int value) override { options[which] = value; }
+
+    std::map<Option, int> options;
 
     std::map<Text, std::u16string> texts;
     int encoding = 0;

@@ -31,9 +31,10 @@ std::string ObjectPathPattern() {
     return pattern;
 }
 constexpr std::size_t MaxRequestBody = 64 * 1024;
+constexpr std::size_t MaxConnections = 64;
 
 constexpr const char* Help =
-    "Usage: quillon-lyricsd --catalog DIR [--listen ADDR:PORT]\n"
+    "Usage: quillon-lyricsd --catalog DIR [--listen ADDR:PORT] [--latency MS]\n"
     "\n"
     "Serves time-stamped lyrics to Quillon over its SOAP 1.2 lyrics protocol (GetLyric5).\n"
     "Every MP3 file under DIR with an .lrc file of the same name beside it is offered,\n"
@@ -43,6 +44,8 @@ constexpr const char* Help =
     "  --catalog DIR        folder to index, subfolders included\n"
     "  --listen ADDR:PORT   address to listen on (default 127.0.0.1 on a free port;\n"
     "                       IPv6 as [::1]:8080)\n"
+    "  --latency MS         hold every answer back MS milliseconds, as a distant service\n"
+    "                       would (0 to 60000; requests are answered side by side)\n"
     "  -h, --help           show this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
@@ -65,6 +68,9 @@ void LogLine(const std::string& text) {
     const std::string line = std::string(stamp) + " " + text + "\n";
     std::fputs(line.c_str(), stderr);
 }
+
+// Set once a stop signal has come: answers still held back go out at once.
+std::atomic<bool> stopRequested{false};
 
 // What the handler decided, for the request's log line; the logger runs on the same thread
 // right after the handler.
@@ -114,6 +120,7 @@ private:
         if (listenEnded) return;  // woken by Finish
         signalNumber = number;
         gotSignal = true;
+        stopRequested = true;
         // The listen loop may not have started yet; stop() does nothing before it has.
         while (!listenEnded) {
             server.stop();
@@ -154,10 +161,18 @@ int Run(const Options& options) {
     server.set_tcp_nodelay(true);
     // An idle client connection holds up a stop for at most this long.
     server.set_keep_alive_timeout(2);
-    server.Post(ObjectPathPattern(),
-                [&catalog](const httplib::Request& req, httplib::Response& res) {
-                    Answer(catalog, req, res);
-                });
+    // Requests are served side by side, one thread per connection, so that a client's several
+    // connections (and a slow answer) never wait for each other.
+    server.new_task_queue = [] { return new httplib::ThreadPool(MaxConnections); };
+    const auto latency = std::chrono::milliseconds(options.latencyMs);
+    server.Post(ObjectPathPattern(), [&](const httplib::Request& req, httplib::Response& res) {
+        // The latency is waited out in slices, so that a stop is not held up by it.
+        const auto until = std::chrono::steady_clock::now() + latency;
+        while (!stopRequested.load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
+        Answer(catalog, req, res);
+    });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::string line = req.remote_addr + " " + req.method + " " + req.path + " " +
                            std::to_string(res.status) + " " + std::to_string(res.body.size());

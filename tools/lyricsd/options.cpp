@@ -53,7 +53,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             options.version = true;
             return options;
         }
-        if (arg != "--catalog" && arg != "--listen") {
+        if (arg != "--catalog" && arg != "--listen" && arg != "--latency") {
             error = "unknown argument '" + std::string(args[i]) + "'";
             return std::nullopt;
         }
@@ -70,6 +70,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
                 return std::nullopt;
             }
             options.catalog = value;
+        } else if (arg == "--latency") {
+            // Milliseconds, at most a minute.
+            int ms = 0;
+            bool digits = !value.empty() && value.size() <= 5;
+            for (const char c : value) {
+                digits = digits && c >= '0' && c <= '9';
+                if (digits) ms = ms * 10 + (c - '0');
+            }
+            if (!digits || ms > 60000) {
+                error = "--latency wants milliseconds from 0 to 60000, not '" + std::string(value) +
+                        "'";
+                return std::nullopt;
+            }
+            options.latencyMs = ms;
         } else {
             const auto address = ParseListenAddress(value);
             if (!address) {

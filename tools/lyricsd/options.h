@@ -18,6 +18,7 @@ struct Options {
     bool version = false;
     std::string catalog;
     ListenAddress listen;
+    int latencyMs = 0;  // every answer waits this long before it goes out
 };
 
 // "ADDR:PORT", with an IPv6 address in brackets ("[::1]:8080"). Empty when malformed.

@@ -1,0 +1,37 @@
+#pragma once
+
+// The songs the benchmarks run over.
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+namespace quillon::bench {
+
+// MPEG-1 Layer 3, 128 kbit/s, 44.1 kHz frames with noise payload, about 400 KiB.
+inline std::string MakeSong(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string out;
+    for (int frame = 0; out.size() < 400 * 1024; ++frame) {
+        const bool padded = frame % 3 == 2;
+        out += std::string("\xFF\xFB", 2);
+        out += static_cast<char>(padded ? 0x92 : 0x90);
+        out += '\x64';
+        for (int i = 4; i < (padded ? 418 : 417); ++i) out += static_cast<char>(rng() & 0x7F);
+    }
+    return out;
+}
+
+// An LRC file of 120 lines, two at each of 60 times.
+inline std::string MakeLrc() {
+    std::string lrc = "[ti:벤치마크]\n[ar:가수]\n[al:앨범]\n[00:00.00]벤치마크\n";
+    for (int i = 1; i < 60; ++i) {
+        const std::string time = "[0" + std::to_string(i / 60) + ":" + (i % 60 < 10 ? "0" : "") +
+                                 std::to_string(i % 60) + ".00]";
+        lrc += time + "가사 한 줄 " + std::to_string(i) + "\n" + time + "line " +
+               std::to_string(i) + "\n";
+    }
+    return lrc;
+}
+
+}  // namespace quillon::bench
