@@ -21,6 +21,12 @@ constexpr auto Slice = 20ms;  // how often a wait looks at the stop request
 constexpr int MaxTries = 3;   // per song, when the service asks to be left alone
 constexpr auto MaxRetryAfter = 60s;
 
+QueryResult StoppedResult() {
+    QueryResult stopped;
+    stopped.status = QueryStatus::Stopped;
+    return stopped;
+}
+
 // What the workers found out about one song, for the job's thread to show in turn.
 struct SongWork {
     bool asking = false;  // its query has begun
@@ -107,7 +113,9 @@ private:
             result.asking = true;
         }
         changed.notify_all();
-        result.answer = Ask(query, request, result.info);
+        Slots slots(*this);
+        result.answer = AskPolitely(
+            query, request, result.info, [this] { return !Stopped(); }, slots);
         if (result.answer.status != QueryStatus::Found) return;
         MemoryLyricView rows;
         std::u16string body;
@@ -119,54 +127,29 @@ private:
             PrepareTextFile(LrcPathFor(song.path), LrcHeader(result.info) + body, encoding);
     }
 
-    // The query, with at most `limit` of them in flight; a service that answers 429 or 503
-    // halves that limit and is asked again after its Retry-After (at most a minute) or after
-    // 1 s, then 2 s.
-    QueryResult Ask(LyricQuery& query, const std::string& request, LyricInfo& info) {
-        const auto isRunning = [this] { return !Stopped(); };
-        auto pause = std::chrono::milliseconds(1s);
-        for (int tries = 1;; ++tries) {
-            {
-                std::unique_lock lock(mutex);
-                while (!Stopped() && inFlight >= limit) changed.wait_for(lock, Slice);
-                if (Stopped()) return StoppedResult();
-                ++inFlight;
-            }
-            LyricInfo answered;
-            QueryResult answer = query.Execute(request, answered, isRunning);
-            {
-                std::lock_guard lock(mutex);
-                --inFlight;
-            }
-            changed.notify_all();
-            const bool busy = answer.status == QueryStatus::HttpStatus &&
-                              (answer.httpStatus == 429 || answer.httpStatus == 503);
-            if (!busy || tries >= MaxTries) {
-                info = std::move(answered);
-                return answer;
-            }
-            {
-                std::lock_guard lock(mutex);
-                limit = std::max(1, limit / 2);
-            }
-            const auto wait =
-                answer.retryAfterSeconds >= 0
-                    ? std::min<std::chrono::milliseconds>(
-                          std::chrono::seconds(answer.retryAfterSeconds), MaxRetryAfter)
-                    : pause;
-            pause *= 2;
-            const auto until = std::chrono::steady_clock::now() + wait;
-            while (!Stopped() && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(Slice);
-            if (Stopped()) return StoppedResult();
+    // The queries in flight: at most `limit` of them, halved when the service is busy.
+    class Slots final : public QuerySlots {
+    public:
+        explicit Slots(ConcurrentRun& owner) : run(owner) {}
+        bool Acquire() override {
+            std::unique_lock lock(run.mutex);
+            while (!run.Stopped() && run.inFlight >= run.limit) run.changed.wait_for(lock, Slice);
+            if (run.Stopped()) return false;
+            ++run.inFlight;
+            return true;
         }
-    }
+        void Release(bool busy) override {
+            {
+                std::lock_guard lock(run.mutex);
+                --run.inFlight;
+                if (busy) run.limit = std::max(1, run.limit / 2);
+            }
+            run.changed.notify_all();
+        }
 
-    static QueryResult StoppedResult() {
-        QueryResult stopped;
-        stopped.status = QueryStatus::Stopped;
-        return stopped;
-    }
+    private:
+        ConcurrentRun& run;
+    };
 
     // The job's own thread: each song's rows and file in the songs' order, as a run with one
     // song at a time shows them.
@@ -275,6 +258,33 @@ private:
 };
 
 }  // namespace
+
+QueryResult AskPolitely(LyricQuery& query, const std::string& request, LyricInfo& info,
+                        const std::function<bool()>& isRunning, QuerySlots& slots) {
+    auto pause = std::chrono::milliseconds(1s);
+    for (int tries = 1;; ++tries) {
+        if (!slots.Acquire()) return StoppedResult();
+        LyricInfo answered;
+        QueryResult answer = query.Execute(request, answered, isRunning);
+        const bool busy = answer.status == QueryStatus::HttpStatus &&
+                          (answer.httpStatus == 429 || answer.httpStatus == 503);
+        slots.Release(busy);
+        if (!busy || tries >= MaxTries) {
+            info = std::move(answered);
+            return answer;
+        }
+        const auto wait = answer.retryAfterSeconds >= 0
+                              ? std::min<std::chrono::milliseconds>(
+                                    std::chrono::seconds(answer.retryAfterSeconds), MaxRetryAfter)
+                              : pause;
+        pause *= 2;
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (isRunning() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                Slice, until - std::chrono::steady_clock::now()));
+        if (!isRunning()) return StoppedResult();
+    }
+}
 
 int RunConcurrentFolder(JobState& state, JobHost& host, const std::vector<ListedSong>& songs,
                         JobProgress& progress, const QueryMaker& makeQuery) {

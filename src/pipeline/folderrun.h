@@ -1,15 +1,32 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "pipeline/job.h"
+#include "service/lyricquery.h"
 
 namespace quillon {
 
 // "<what> (<name>)": a log row that names a song.
 std::u16string FileMessage(std::u16string_view what, std::u16string_view name);
+
+// Where a folder run's queries take turns: Acquire waits for a turn (false when the run
+// stopped meanwhile); Release gives it back, telling whether the service was busy.
+class QuerySlots {
+public:
+    virtual ~QuerySlots() = default;
+    virtual bool Acquire() { return true; }
+    virtual void Release(bool busy) { (void)busy; }
+};
+
+// A folder run's query: a service that answers 429 or 503 is asked again, after its
+// Retry-After (at most a minute) or else after 1 s, then 2 s; the third such answer fails the
+// song. Any other answer counts at once. A stop during a pause gives the Stopped result.
+QueryResult AskPolitely(LyricQuery& query, const std::string& request, LyricInfo& info,
+                        const std::function<bool()>& isRunning, QuerySlots& slots);
 
 // A folder run with several songs in hand at once: checksums and queries run ahead on worker
 // threads, each with a connection of its own, and each song's LRC file is written ahead into its

@@ -166,7 +166,11 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
                                      FileMessage(text::QueryStarted, song.name),
                                      {}},
                                     false);
-                const QueryResult answer = query.Execute(request, info, isRunning);
+                // A folder run gives a busy service a second and third chance.
+                QuerySlots oneAtATime;
+                const QueryResult answer =
+                    folderMode ? AskPolitely(query, request, info, isRunning, oneAtATime)
+                               : query.Execute(request, info, isRunning);
                 // A query that a stop request cut short was not run: it says nothing about the
                 // service, so the job ends as at its next check point.
                 if (answer.status == QueryStatus::Stopped) return finish(0);

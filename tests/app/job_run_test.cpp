@@ -225,6 +225,10 @@ TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
     EXPECT_EQ(Button(dlg, Dlg::IdDownload)->text(), u"가사 다운로드 개시"_s);
     EXPECT_TRUE(ModeBox(dlg)->isEnabled());
     EXPECT_FALSE(Button(dlg, Dlg::IdSave)->isEnabled());
+    // The run's summary above the download button; the caption without its count again.
+    EXPECT_TRUE(dlg.Tip().isVisible());
+    EXPECT_EQ(dlg.Tip().Text(), u"저장 2곡, 실패 2곡, 건너뜀 0곡 (0분 0초)"_s);
+    EXPECT_EQ(dlg.windowTitle(), u"Quillon - Brantwell"_s);
 
     // Files come in the order the folder lists them; the steps of each stay together.
     QString log;

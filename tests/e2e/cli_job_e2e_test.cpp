@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -231,6 +232,86 @@ TEST_F(CliJobTest, LrcThatCannotBeWrittenIsLoggedAndNothingIsLost) {
     EXPECT_EQ(rows[1], "2 제목: 봄, 가수: 가수, 앨범: A");
     EXPECT_EQ(rows[2], "3 가사 파일 저장 실패 (song.mp3)");
     EXPECT_TRUE(fs::is_directory(root / "work" / "song.lrc"));
+}
+
+// One song at a time and eight at once over the same folder of good songs and failures of every
+// kind: the same rows in the same order, and the same files byte for byte.
+TEST_F(CliJobTest, SongsInHandAtOnceShowAndWriteWhatOneAtATimeDoes) {
+    const std::string host = StartService();
+    for (int i = 0; i < 12; ++i)
+        Work(i % 3 == 2 ? "other.mp3" : "song.mp3", "good-" + std::to_string(i) + ".mp3");
+    WriteFileBytes(root / "work" / "text.mp3", "no audio in here");
+    fs::copy_file(kAudio / "free-format-only.mp3", root / "work" / "no-frames.mp3");
+    Work("unknown.mp3", "unknown.mp3");
+    Work("song.mp3", "blocked.mp3");
+    fs::create_directories(root / "work" / "blocked.lrc");
+
+    const auto runWith = [&](const char* jobs, std::map<std::string, std::string>& files) {
+        const ProcessResult run = Cli({"folder", "--jobs", jobs, "--host", host, "--encoding",
+                                       "utf16be", (root / "work").string()});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        for (const auto& entry : fs::directory_iterator(root / "work")) {
+            if (entry.path().extension() != ".lrc" || entry.is_directory()) continue;
+            files[entry.path().filename().string()] = ReadFileBytes(entry.path());
+            fs::remove(entry.path());
+        }
+        return LogWithoutTimes(run.out);
+    };
+    std::map<std::string, std::string> one, eight;
+    const auto rowsOne = runWith("1", one);
+    const auto rowsEight = runWith("8", eight);
+    EXPECT_EQ(rowsEight, rowsOne);
+    EXPECT_EQ(eight, one);
+    EXPECT_EQ(one.size(), 12u);
+    EXPECT_EQ(one["good-0.lrc"], Utf16Bytes(kLrcText, true));
+    for (const char* row :
+         {"3 파일 채크썸 취득 실패 (text.mp3)", "3 파일 채크썸 취득 실패 (no-frames.mp3)",
+          "3 서버에서 가사 정보 취득 실패 (unknown.mp3)", "3 가사 파일 저장 실패 (blocked.mp3)"})
+        EXPECT_NE(std::find(rowsOne.begin(), rowsOne.end(), row), rowsOne.end()) << row;
+    EXPECT_EQ(rowsOne.size(), 12u * 3 + 2 + 2 + 3);
+}
+
+// A library tree: the chosen folder's songs, then each subfolder's in name order, named by
+// their path below it; a link to a folder is not followed. A second run, from the settings,
+// passes over the songs that have their LRC file.
+TEST_F(CliJobTest, SubfoldersGoInNameOrderAndSongsWithLyricsAreSkipped) {
+    const std::string host = StartService();
+    for (const char* folder : {"B/inner", "Zed", "a"})
+        fs::create_directories(root / "work" / folder);
+    Work("song.mp3", "top.mp3");
+    Work("other.mp3", "B/b.mp3");
+    Work("song.mp3", "B/inner/deep.mp3");
+    Work("other.mp3", "Zed/z.mp3");
+    Work("unknown.mp3", "a/a.mp3");
+    fs::create_directory_symlink(root / "work" / "B", root / "work" / "link");
+    fs::create_directory_symlink(root / "work", root / "work" / "B" / "loop");
+
+    ProcessResult run = Cli({"folder", "--recursive", "--host", host, (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> expected;
+    const std::string spring = "2 제목: 봄, 가수: 가수, 앨범: A";
+    const std::string other = "2 제목: Other, 가수: , 앨범: ";
+    for (const auto& [name, info] :
+         {std::pair{"top.mp3", spring}, std::pair{"B/b.mp3", other},
+          std::pair{"B/inner/deep.mp3", spring}, std::pair{"Zed/z.mp3", other}}) {
+        expected.push_back(std::string("4 가사 정보 취득 개시 (") + name + ")");
+        expected.push_back(info);
+        expected.push_back(std::string("5 가사 파일 저장 완료 (") + name + ")");
+    }
+    expected.push_back("4 가사 정보 취득 개시 (a/a.mp3)");
+    expected.push_back("3 서버에서 가사 정보 취득 실패 (a/a.mp3)");
+    EXPECT_EQ(LogWithoutTimes(run.out), expected);
+    EXPECT_TRUE(run.err.starts_with("저장 4곡, 실패 1곡, 건너뜀 0곡 (0분 ")) << run.err;
+    EXPECT_TRUE(fs::exists(root / "work" / "B" / "inner" / "deep.lrc"));
+
+    fs::create_directories(root / "config" / "Brantwell");
+    WriteFileBytes(root / "config" / "Brantwell" / "Quillon.conf",
+                   "[Settings]\nIncludeSubfolders=1\nSkipExisting=1\n");
+    run = Cli({"folder", "--host", host, (root / "work").string()});
+    EXPECT_EQ(LogWithoutTimes(run.out),
+              (std::vector<std::string>{"4 가사 정보 취득 개시 (a/a.mp3)",
+                                        "3 서버에서 가사 정보 취득 실패 (a/a.mp3)"}));
+    EXPECT_TRUE(run.err.starts_with("저장 0곡, 실패 1곡, 건너뜀 4곡 (0분 ")) << run.err;
 }
 
 TEST_F(CliJobTest, ReadOnlyFolderKeepsItsOldLrc) {

@@ -85,6 +85,31 @@ TEST_F(PermissionTest, UnreadableSongIsAChecksumFailureAndTheRunGoesOn) {
     EXPECT_EQ(sum.err, "quillon-cli: " + locked + ": cannot be opened: Permission denied\n");
 }
 
+// A subfolder the user may not read is one error row in its place, and the run goes on.
+TEST_F(PermissionTest, UnreadableSubfolderIsOneRowAndTheRunGoesOn) {
+    OpenWorkFolder();
+    for (const char* folder : {"closed", "open"}) {
+        fs::create_directories(Work() / folder);
+        fs::permissions(Work() / folder, fs::perms::all);
+    }
+    fs::copy_file(kSong, Work() / "closed" / "hidden.mp3");
+    fs::permissions(Work() / "closed", fs::perms::none);
+    fs::copy_file(kSong, Work() / "open" / "song.mp3");
+
+    std::vector<std::string> args = FolderArgs(service.Host());
+    args.insert(args.begin() + 1, "--recursive");
+    const testing::ProcessResult run = CliAsUser(args);
+    fs::permissions(Work() / "closed", fs::perms::owner_all);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(
+        LogRows(run.out),
+        (std::vector<std::string>{
+            "3 폴더를 읽을 수 없습니다 (closed)", "4 가사 정보 취득 개시 (open/song.mp3)",
+            "2 제목: T, 가수: Singer, 앨범: Album", "5 가사 파일 저장 완료 (open/song.mp3)"}));
+    EXPECT_EQ(ReadFileBytes(Work() / "open" / "song.lrc"), ExpectedLrc("T", kLines));
+    EXPECT_FALSE(fs::exists(Work() / "closed" / "hidden.lrc"));
+}
+
 TEST_F(PermissionTest, ReadOnlyFolderKeepsTheOldLrcByteForByte) {
     fs::copy_file(kSong, Work() / "song.mp3");
     WriteFileBytes(Work() / "song.lrc", kOldLrc);

@@ -11,11 +11,14 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fault_fixture.h"
+#include "pipeline/job.h"
 #include "support/scripted_server.h"
 
 namespace quillon::faults {
@@ -224,6 +227,104 @@ TEST_F(ServiceFaultTest, BrokenAnswerFailsItsSongAndTheNextSongIsWritten) {
             EXPECT_EQ(ReadFileBytes(lrc), ExpectedLrc("T", kLines)) << lrc;
         }
     }
+}
+
+// A busy service (429, 503) is asked again, after its Retry-After or else a second, at most
+// three times a song; any other failure counts at once. One song at a time and four at once
+// alike.
+TEST_F(ServiceFaultTest, BusyServiceIsAskedAgainAndOtherFailuresCountAtOnce) {
+    const fs::path third = kAudio / "mpeg1-layer3-vbr.mp3";
+    fs::copy_file(kSong, Work() / "busy-once.mp3");
+    fs::copy_file(kOtherSong, Work() / "always-busy.mp3");
+    fs::copy_file(third, Work() / "broken.mp3");
+    const std::vector<std::string> sums = {ChecksumOf(kSong), ChecksumOf(kOtherSong),
+                                           ChecksumOf(third)};
+    std::mutex mutex;
+    std::map<std::size_t, int> asked;  // by song: 0 busy once, 1 always busy, 2 broken
+    ScriptedServer server([&](const ReceivedRequest& request, PeerConnection& peer) {
+        std::size_t song = 0;
+        while (song < 2 && request.body.find(sums[song]) == std::string::npos) ++song;
+        const int n = [&] {
+            std::lock_guard lock(mutex);
+            return ++asked[song];
+        }();
+        if (song == 2) return peer.Send(HttpAnswer(500, ""));
+        if (song == 1)
+            return peer.Send(
+                "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 0\r\n"
+                "Content-Length: 0\r\n\r\n");
+        if (n == 1) return peer.Send("HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n");
+        return peer.Send(GoodAnswer());
+    });
+
+    std::vector<std::string> rowsOfFirst;
+    for (const char* jobs : {"1", "4"}) {
+        std::unique_lock lock(mutex);
+        asked.clear();
+        lock.unlock();
+        std::vector<std::string> args = FolderArgs(server.Host());
+        args.insert(args.begin() + 1, {"--jobs", jobs});
+        const auto started = std::chrono::steady_clock::now();
+        const testing::ProcessResult run = Cli(args);
+        EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms) << "no pause after 503";
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        lock.lock();
+        EXPECT_EQ(asked, (std::map<std::size_t, int>{{0, 2}, {1, 3}, {2, 1}})) << jobs;
+        lock.unlock();
+        const auto rows = LogRows(run.out);
+        EXPECT_TRUE(Has(rows, "5 가사 파일 저장 완료 (busy-once.mp3)")) << run.out;
+        EXPECT_TRUE(Has(rows, "3 서버에서 가사 정보 취득 실패 (always-busy.mp3)")) << run.out;
+        EXPECT_TRUE(Has(rows, "3 서버에서 가사 정보 취득 실패 (broken.mp3)")) << run.out;
+        if (rowsOfFirst.empty()) rowsOfFirst = rows;
+        EXPECT_EQ(rows, rowsOfFirst);
+        fs::remove(Work() / "busy-once.lrc");
+    }
+}
+
+// Stopped with songs in hand: the songs logged by then keep their files; the song in turn and
+// those after it get no rows and no files, also the one whose file was already written ahead.
+TEST_F(ServiceFaultTest, StopWithSongsInHandKeepsWhatWasLoggedAndNothingElse) {
+    const std::vector<fs::path> songs = {kSong, kOtherSong, kAudio / "mpeg1-layer3-vbr.mp3",
+                                         kAudio / "mpeg25-layer3-8khz.mp3"};
+    for (std::size_t i = 0; i < songs.size(); ++i)
+        fs::copy_file(songs[i], Work() / ("song" + std::to_string(i) + ".mp3"));
+    // The listing's third song gets no answer; the others get theirs at once.
+    const std::vector<fs::path> order = CollectMp3Files(Work());
+    const std::string silent = ChecksumOf(order.at(2));
+    ScriptedServer server([&](const ReceivedRequest& request, PeerConnection& peer) {
+        if (request.body.find(silent) != std::string::npos) return true;  // and says nothing
+        return peer.Send(GoodAnswer());
+    });
+
+    testing::Process cli(Command(FolderArgs(server.Host())), root / "cli.err", Env());
+    std::string out;
+    for (int row = 0; row < 7; ++row) {
+        const auto line = cli.ReadLine(5s);
+        ASSERT_TRUE(line) << out;
+        out += *line + "\n";
+    }
+    // The fourth song's file is written ahead while the third waits for its answer.
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (TemporaryFiles(Work()) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(TemporaryFiles(Work()), 1);
+    cli.Signal(SIGINT);
+    const auto code = cli.Wait(2s);
+    ASSERT_TRUE(code) << "still running 2 s after the interrupt";
+    EXPECT_EQ(*code, 1);
+    out += cli.ReadRest(1s);
+
+    const auto name = [&](std::size_t i) { return order[i].filename().string(); };
+    EXPECT_EQ(
+        LogRows(out),
+        (std::vector<std::string>{
+            "4 가사 정보 취득 개시 (" + name(0) + ")", "2 제목: T, 가수: Singer, 앨범: Album",
+            "5 가사 파일 저장 완료 (" + name(0) + ")", "4 가사 정보 취득 개시 (" + name(1) + ")",
+            "2 제목: T, 가수: Singer, 앨범: Album", "5 가사 파일 저장 완료 (" + name(1) + ")",
+            "4 가사 정보 취득 개시 (" + name(2) + ")"}));
+    EXPECT_EQ(TemporaryFiles(Work()), 0);
+    for (std::size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(fs::exists(fs::path(order[i]).replace_extension(".lrc")), i < 2) << name(i);
 }
 
 }  // namespace

@@ -513,6 +513,15 @@ TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirC
         EXPECT_EQ(time[8], '.');
     }
     EXPECT_EQ(LogTimeText(9, 5, 3, 7), u"09:05:03.007");
+    // The caption while a run goes, and the summary's minutes and seconds.
+    JobProgress progress{120, 1000, 100, 20, 3, std::chrono::milliseconds(125'999), false};
+    EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell \u2014 120/1,000");
+    EXPECT_EQ(SummaryText(progress), u"저장 100곡, 실패 20곡, 건너뜀 3곡 (2분 5초)");
+    progress.finished = true;
+    EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell");
+    for (const auto& [number, text] :
+         {std::pair{999, u"999"}, std::pair{1234567, u"1,234,567"}, std::pair{-1000, u"-1,000"}})
+        EXPECT_EQ(GroupedCount(number), text);
 }
 
 TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {

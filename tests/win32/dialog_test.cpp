@@ -170,11 +170,24 @@ TEST_F(DialogTest, ControlsSitWhereTheTemplateSaysInDialogUnits) {
     ::GetWindowRect(Item(IDC_LYRICS), &after);
     EXPECT_EQ(after.bottom - after.top, before.bottom - before.top + 100);
 
-    // The system menu carries the raw lyric and the about box.
+    // The system menu carries the raw lyric, the folder options and the about box.
     HMENU menu = ::GetSystemMenu(dlg->Handle(), FALSE);
     const int count = ::GetMenuItemCount(menu);
     EXPECT_EQ(::GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
-    EXPECT_EQ(::GetMenuItemID(menu, count - 3), static_cast<UINT>(IDM_VIEW_RAW));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 3), static_cast<UINT>(IDM_SKIP_EXISTING));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 4), static_cast<UINT>(IDM_INCLUDE_SUBFOLDERS));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 6), static_cast<UINT>(IDM_VIEW_RAW));
+    // A folder option is stored as soon as it is chosen, and the menu shows it checked.
+    ::SendMessageW(dlg->Handle(), WM_SYSCOMMAND, IDM_SKIP_EXISTING, 0);
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, Key, L"SkipExisting", RRF_RT_REG_DWORD, nullptr,
+                             &value, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
+    ::SendMessageW(dlg->Handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu),
+                   MAKELPARAM(0, TRUE));
+    EXPECT_TRUE(::GetMenuState(menu, IDM_SKIP_EXISTING, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(::GetMenuState(menu, IDM_INCLUDE_SUBFOLDERS, MF_BYCOMMAND) & MF_CHECKED);
 }
 
 TEST_F(DialogTest, SingleFileRunShowsTheSongAndAnEditedRowIsSavedInEachEncoding) {
