@@ -174,14 +174,14 @@ int main(int argc, char** argv) {
     auto* mode = static_cast<QComboBox*>(dlg.Control(CQuillonDlg::IdMode));
     auto* path = static_cast<QLineEdit*>(dlg.Control(CQuillonDlg::IdPath));
 
-    service.answers[key] = quillon::testing::Answer("긴 노래", lyric);
+    service.SetAnswer(key, quillon::testing::Answer("긴 노래", lyric));
     path->setText(QString::fromStdString(song.string()));
     const Stalls single = Measure(dlg, [&] { return dlg.LyricListView()->RowCount() >= 1000; });
     std::printf("lyric of 2,000 lines: %d rows in %lld ms, longest stall %lld ms\n",
                 dlg.LyricListView()->RowCount(), static_cast<long long>(single.totalMs),
                 static_cast<long long>(single.longestMs));
 
-    service.answers[key] = quillon::testing::Answer("짧은 노래", "[00:01.00]x");
+    service.SetAnswer(key, quillon::testing::Answer("짧은 노래", "[00:01.00]x"));
     mode->setCurrentIndex(1);
     path->setText(QString::fromStdString((dir / "folder").string()));
     const Stalls folder = Measure(dlg, [&] { return dlg.LogListView()->RowCount() >= 3 * songs; });

@@ -109,13 +109,13 @@ int wmain(int argc, wchar_t** argv) {
     dlg.Create();
     ::ShowWindow(dlg.Handle(), SW_SHOW);
 
-    service.answers[key] = testing::Answer("긴 노래", lyric);
+    service.SetAnswer(key, testing::Answer("긴 노래", lyric));
     ::SetWindowTextW(dlg.Control(IDC_PATH), song.c_str());
     const Stalls single = Measure(dlg, [&] { return dlg.LyricList().RowCount() >= 1000; });
     std::printf("lyric of 2,000 lines: %d rows in %lld ms, longest stall %lld ms\n",
                 dlg.LyricList().RowCount(), single.totalMs, single.longestMs);
 
-    service.answers[key] = testing::Answer("짧은 노래", "[00:01.00]x");
+    service.SetAnswer(key, testing::Answer("짧은 노래", "[00:01.00]x"));
     ::SendMessageW(dlg.Control(IDC_MODE), CB_SETCURSEL, 1, 0);
     ::SendMessageW(dlg.Handle(), WM_COMMAND, MAKEWPARAM(IDC_MODE, CBN_SELCHANGE),
                    reinterpret_cast<LPARAM>(dlg.Control(IDC_MODE)));

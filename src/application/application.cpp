@@ -209,10 +209,12 @@ public:
         }
     }
     int EncodingSetting() override {
-        // Read under the channel's lock, so that the settings are never read once their
-        // application has let go of the job; a job it let go of keeps the value read last.
-        std::lock_guard lock(channel->mutex);
-        if (channel->target != nullptr) lastEncoding = channel->target->EncodingForJob();
+        // Read on the front end's thread, where the settings are also written (the window's
+        // menu may change them while a run goes); a stopped job, or one its application has
+        // let go of, keeps the value read last.
+        auto value = std::make_shared<int>(lastEncoding);
+        if (Run([value](QuillonApplication& app) { *value = app.EncodingForJob(); }))
+            lastEncoding = *value;
         return lastEncoding;
     }
 

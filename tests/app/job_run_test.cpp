@@ -271,7 +271,7 @@ protected:
         fs::copy_file(kAudio / "mpeg1-layer3-cbr128.mp3", Work("a.mp3"));
         fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", Work("b.mp3"));
         for (const char* name : {"a.mp3", "b.mp3"})
-            fake.answers[Checksum(name)] = Answer(name, "[00:01.00]" + std::string(name));
+            fake.SetAnswer(Checksum(name), Answer(name, "[00:01.00]" + std::string(name)));
         SettingsStore().SetServiceHost(QString::fromStdString(fake.Host()));
     }
     std::string Checksum(const char* name) {
@@ -297,7 +297,7 @@ TEST_F(SlowServiceTest, HeldAnswerServesUntilThePathChanges) {
 }
 
 TEST_F(SlowServiceTest, StopEndsAFolderRunAfterTheQueryInHand) {
-    fake.stallFor = Checksum("a.mp3");
+    fake.StallFor(Checksum("a.mp3"));
     SettingsStore settings;
     TestDlg dlg(settings);
     ModeBox(dlg)->setCurrentIndex(1);
@@ -322,7 +322,7 @@ TEST_F(SlowServiceTest, StopEndsAFolderRunAfterTheQueryInHand) {
 }
 
 TEST_F(SlowServiceTest, ClosingDuringASlowQueryReturnsPromptly) {
-    fake.stallFor = Checksum("a.mp3");
+    fake.StallFor(Checksum("a.mp3"));
     SettingsStore settings;
     auto dlg = std::make_unique<TestDlg>(settings);
     dlg->show();

@@ -333,8 +333,8 @@ TEST_F(CliJobTest, InterruptStopsTheRunAfterTheSongInHand) {
     AudioChecksummer checksummer;
     AudioChecksum sum;
     ASSERT_EQ(checksummer.Compute(root / "work" / "a.mp3", sum), ChecksumStatus::Ok);
-    fake.answers[std::string(sum.data(), 32)] = Answer("T", "[00:01.00]x");
-    fake.stallFor = std::string(sum.data(), 32);  // every copy is the same song
+    fake.SetAnswer(std::string(sum.data(), 32), Answer("T", "[00:01.00]x"));
+    fake.StallFor(std::string(sum.data(), 32));  // every copy is the same song
 
     Process cli({QUILLON_CLI, "folder", "--host", fake.Host(), (root / "work").string()},
                 root / "cli.err", Env());

@@ -79,9 +79,9 @@ TEST_F(DiskFullTest, FullDiskKeepsEveryOldLrcLeavesNoTemporaryAndTheRunGoesOn) {
     const std::vector<std::string> smallLines = {"짧은 가사"};
     FakeService service;
     const fs::path third = kAudio / "mpeg1-layer2.mp3";
-    service.answers[ChecksumOf(kSong)] = Answer("Big", ServiceLyric(bigLines));
-    service.answers[ChecksumOf(kOtherSong)] = Answer("Big", ServiceLyric(bigLines));
-    service.answers[ChecksumOf(third)] = Answer("Small", ServiceLyric(smallLines));
+    service.SetAnswer(ChecksumOf(kSong), Answer("Big", ServiceLyric(bigLines)));
+    service.SetAnswer(ChecksumOf(kOtherSong), Answer("Big", ServiceLyric(bigLines)));
+    service.SetAnswer(ChecksumOf(third), Answer("Small", ServiceLyric(smallLines)));
     fs::copy_file(kSong, disk / "one.mp3");
     fs::copy_file(kOtherSong, disk / "two.mp3");
     fs::copy_file(third, disk / "three.mp3");
@@ -122,7 +122,7 @@ TEST_F(DiskFullTest, NoFreeInodeKeepsTheOldLrc) {
     if (!Mount("size=1m,nr_inodes=16,mode=0755")) GTEST_SKIP() << whyNot;
     FakeService service;
     const std::vector<std::string> lines = {"새 가사"};
-    service.answers[ChecksumOf(kSong)] = Answer("New", ServiceLyric(lines));
+    service.SetAnswer(ChecksumOf(kSong), Answer("New", ServiceLyric(lines)));
     fs::copy_file(kSong, disk / "song.mp3");
     const std::string old = ExpectedLrc("Old", {"옛 가사"});
     WriteFileBytes(disk / "song.lrc", old);

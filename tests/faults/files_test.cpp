@@ -49,7 +49,7 @@ private:
 TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRunGoesOn) {
     FakeService service;
     PlaceSongs(Work(), {"a.mp3", "b.mp3", "c.mp3"});
-    service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+    service.SetAnswer(ChecksumOf(kSong), Answer("T", ServiceLyric(kLines)));
     const std::vector<fs::path> files = CollectMp3Files(Work());
     ASSERT_EQ(files.size(), 3u);
     const std::string first = files[0].filename(), gone = files[1].filename(),
@@ -84,7 +84,7 @@ TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRun
 TEST_F(FileFaultTest, FifoFolderAndLinksNamedMp3NeitherHangNorStopTheRun) {
     FakeService service;
     fs::copy_file(kSong, Work() / "z.mp3");
-    service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+    service.SetAnswer(ChecksumOf(kSong), Answer("T", ServiceLyric(kLines)));
     ASSERT_EQ(::mkfifo((Work() / "x.mp3").c_str(), 0644), 0);
     fs::create_directory(Work() / "y.mp3");
     fs::create_directory_symlink(Work() / "y.mp3", Work() / "u.mp3");
@@ -114,7 +114,7 @@ TEST_F(FileFaultTest, FifoFolderAndLinksNamedMp3NeitherHangNorStopTheRun) {
 // LRC file under the same bytes.
 TEST_F(FileFaultTest, NamesThatAreNotUtf8GetTheirLrcUnderTheSameBytes) {
     FakeService service;
-    service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+    service.SetAnswer(ChecksumOf(kSong), Answer("T", ServiceLyric(kLines)));
     const fs::path folder = Work() / "앨범 \xC3";  // a lead byte whose sequence is cut off
     fs::create_directory(folder);
     const std::vector<std::string> stems = {"\xFF\xFE", "caf\xE9", "\xED\xA0\x80", "a\xC3.b"};

@@ -67,7 +67,7 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         FakeService service;
-        service.answers[sum] = Answer("T", ServiceLyric(RoundLines(round)));
+        service.SetAnswer(sum, Answer("T", ServiceLyric(RoundLines(round))));
         whole.push_back(ExpectedLrc("T", RoundLines(round)));
         const std::set<std::string> temporariesBefore = TemporaryNames(Work());
 
@@ -109,7 +109,7 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
     // temporary file for a song.
     const std::size_t leftovers = TemporaryNames(Work()).size();
     FakeService service;
-    service.answers[sum] = Answer("T", ServiceLyric(RoundLines(6)));
+    service.SetAnswer(sum, Answer("T", ServiceLyric(RoundLines(6))));
     const testing::ProcessResult run = Cli(FolderArgs(service.Host()));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(LogRows(run.out).size(), 3u * kSongs);

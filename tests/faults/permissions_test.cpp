@@ -33,7 +33,7 @@ protected:
             fs::permissions(root, fs::perms::all);
             fs::permissions(root / "config", fs::perms::all);
         }
-        service.answers[ChecksumOf(kSong)] = Answer("T", ServiceLyric(kLines));
+        service.SetAnswer(ChecksumOf(kSong), Answer("T", ServiceLyric(kLines)));
     }
     void TearDown() override {
         std::error_code ec;

@@ -106,7 +106,7 @@ protected:
                   const std::string& lyric) {
         const fs::path path = dir / name;
         WriteFileBytes(path, MakeMp3(seed));
-        service.answers[ChecksumOf(path)] = Answer(title, lyric);
+        service.SetAnswer(ChecksumOf(path), Answer(title, lyric));
         return path;
     }
 
@@ -306,7 +306,7 @@ TEST_F(JobTest, StopDuringAQueryEndsTheRunWithoutFilesForTheSongInHand) {
                                    Song("b.mp3", 7, "B", "[00:01.00]b"),
                                    Song("c.mp3", 8, "C", "[00:01.00]c")};
     const fs::path first = CollectMp3Files(dir).front();
-    service.stallFor = ChecksumOf(first);
+    service.StallFor(ChecksumOf(first));
 
     std::thread stopper([&] {
         service.WaitUntilStalled();

@@ -21,7 +21,7 @@ inline std::string Answer(const std::string& title, const std::string& lyric) {
 }
 
 // Answers GetLyric5 by the checksum inside the request; unknown checksums get empty fields.
-// A checksum in `stallFor` holds its answer until Release() is called.
+// The test sets the answers and the song to hold back as it goes, under the service's lock.
 class FakeService {
 public:
     FakeService()
@@ -45,13 +45,22 @@ public:
         return requests;
     }
 
-    std::map<std::string, std::string> answers;
-    std::string stallFor;
+    // The answer to a checksum; unknown checksums get empty fields.
+    void SetAnswer(const std::string& checksum, const std::string& answer) {
+        std::lock_guard lock(mutex);
+        answers[checksum] = answer;
+    }
+    // Holds the answer to this checksum back until Release().
+    void StallFor(const std::string& checksum) {
+        std::lock_guard lock(mutex);
+        stallFor = checksum;
+    }
 
 private:
     bool Serve(const ReceivedRequest& request, PeerConnection& peer) {
         const auto open = request.body.find("<ns1:strChecksum>");
         const std::string sum = open == std::string::npos ? "" : request.body.substr(open + 17, 32);
+        std::string answer;
         {
             std::unique_lock lock(mutex);
             ++requests;
@@ -62,9 +71,10 @@ private:
                 while (!released && !peer.Stopping())
                     changed.wait_for(lock, std::chrono::milliseconds(10));
             }
+            const auto it = answers.find(sum);
+            answer = it == answers.end() ? Answer("", "") : it->second;
         }
-        const auto it = answers.find(sum);
-        return peer.Send(HttpAnswer(200, it == answers.end() ? Answer("", "") : it->second));
+        return peer.Send(HttpAnswer(200, answer));
     }
 
     std::mutex mutex;
@@ -72,6 +82,8 @@ private:
     bool stalled = false;
     bool released = false;
     int requests = 0;
+    std::map<std::string, std::string> answers;
+    std::string stallFor;
     ScriptedServer server;  // last: it stops serving before the table goes
 };
 

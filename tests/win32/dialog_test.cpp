@@ -96,9 +96,10 @@ protected:
         AudioChecksummer checksummer;
         AudioChecksum sum;
         ASSERT_EQ(checksummer.Compute(kSong, sum), ChecksumStatus::Ok);
-        service.answers[std::string(sum.data(), 32)] = Answer(
-            "봄",
-            "[00:00.00]봄&lt;br&gt;[00:01.00]하나&lt;br&gt;[00:01.00]one&lt;br&gt;[00:02.00]둘");
+        service.SetAnswer(std::string(sum.data(), 32),
+                          Answer("봄",
+                                 "[00:00.00]봄&lt;br&gt;[00:01.00]하나&lt;br&gt;[00:01.00]one&lt;"
+                                 "br&gt;[00:02.00]둘"));
         song = scratch.Path() / L"노래.mp3";
         fs::copy_file(kSong, song);
         settings = OpenUserSettings();
@@ -313,7 +314,7 @@ TEST_F(DialogTest, ClosingDuringASlowQueryIsPromptAndStoresThePathOfTheMode) {
     AudioChecksummer checksummer;
     AudioChecksum sum;
     ASSERT_EQ(checksummer.Compute(kSong, sum), ChecksumStatus::Ok);
-    service.stallFor = std::string(sum.data(), 32);
+    service.StallFor(std::string(sum.data(), 32));
     SetPath(song);
     Click(IDC_DOWNLOAD);
     service.WaitUntilStalled();

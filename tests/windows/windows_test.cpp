@@ -144,7 +144,7 @@ TEST(VanishedSongTest, IsAChecksumFailureAndTheRunGoesOn) {
     AudioChecksummer checksummer;
     AudioChecksum sum;
     ASSERT_EQ(checksummer.Compute(song, sum), ChecksumStatus::Ok);
-    service.answers[std::string(sum.data(), 32)] = testing::Answer("T", "[00:01.00]x");
+    service.SetAnswer(std::string(sum.data(), 32), testing::Answer("T", "[00:01.00]x"));
     const auto files = CollectMp3Files(dir.Path());
     ASSERT_EQ(files.size(), 3u);
     DeletingHost host(files[1]);
