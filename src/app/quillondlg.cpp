@@ -74,6 +74,13 @@ public:
     std::u16string Cell(int row, int column) override {
         return list.CellText(row, column).toStdU16String();
     }
+    void AppendRows(const std::vector<Row>& rows) override {
+        QList<QStringList> texts;
+        texts.reserve(static_cast<qsizetype>(rows.size()));
+        for (const Row& row : rows)
+            texts.append({QString(), ToQString(row[TimeColumn]), ToQString(row[LyricColumn])});
+        list.AppendRows(0, texts);
+    }
 
 private:
     ReportListCtrl& list;

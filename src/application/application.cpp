@@ -184,16 +184,9 @@ public:
             app.view.ShowInfoFields(title, artist, album);
         });
     }
-    void AppendLyricRows(const std::vector<MemoryLyricView::Row>& rows) override {
+    void AppendLyricRows(const std::vector<LyricView::Row>& rows) override {
         // One queued call for a whole song; nothing comes back, so nothing is waited for.
-        Post([rows](QuillonApplication& app) {
-            LyricView& view = app.view.LyricRows();
-            for (const MemoryLyricView::Row& row : rows) {
-                const int at = view.AppendRow();
-                view.SetCell(at, LyricView::TimeColumn, row[LyricView::TimeColumn]);
-                view.SetCell(at, LyricView::LyricColumn, row[LyricView::LyricColumn]);
-            }
-        });
+        Post([rows](QuillonApplication& app) { app.view.LyricRows().AppendRows(rows); });
     }
     void JobProgressed(const JobProgress& progress) override {
         Post([progress](QuillonApplication& app) { app.HandleProgress(progress); });

@@ -35,7 +35,7 @@ struct SongWork {
     std::string checksumCause;
     QueryResult answer;
     LyricInfo info;
-    std::vector<MemoryLyricView::Row> rows;
+    std::vector<LyricView::Row> rows;
     bool hasFile = false;
     PreparedFile file;
 };

@@ -55,13 +55,8 @@ std::vector<ListedSong> ListSongs(const fs::path& folder, bool recursive) {
     return songs;
 }
 
-void JobHost::AppendLyricRows(const std::vector<MemoryLyricView::Row>& rows) {
-    LyricView& view = Lyrics();
-    for (const MemoryLyricView::Row& row : rows) {
-        const int at = view.AppendRow();
-        view.SetCell(at, LyricView::TimeColumn, row[LyricView::TimeColumn]);
-        view.SetCell(at, LyricView::LyricColumn, row[LyricView::LyricColumn]);
-    }
+void JobHost::AppendLyricRows(const std::vector<LyricView::Row>& rows) {
+    Lyrics().AppendRows(rows);
 }
 
 std::u16string_view CheckJobPath(DownloadMode mode, const fs::path& path) {

@@ -89,7 +89,7 @@ public:
     // The "Encoding" setting, read anew before each LRC file.
     virtual int EncodingSetting() = 0;
     // A song's rows in one go, each (icon, time, lyric), appended at the end of the lyric view.
-    virtual void AppendLyricRows(const std::vector<MemoryLyricView::Row>& rows);
+    virtual void AppendLyricRows(const std::vector<LyricView::Row>& rows);
     // A folder run's progress after each song, and its summary at the end.
     virtual void JobProgressed(const JobProgress& progress) { (void)progress; }
 };

@@ -14,6 +14,7 @@ class LyricView {
 public:
     static constexpr int TimeColumn = 1;
     static constexpr int LyricColumn = 2;
+    using Row = std::array<std::u16string, 3>;
 
     virtual ~LyricView() = default;
     virtual int RowCount() = 0;
@@ -21,13 +22,19 @@ public:
     virtual int AppendRow() = 0;
     virtual void SetCell(int row, int column, std::u16string_view text) = 0;
     virtual std::u16string Cell(int row, int column) = 0;
+    // Appends rows with their time and lyric texts, as AppendRow and SetCell would one by one.
+    virtual void AppendRows(const std::vector<Row>& rows) {
+        for (const Row& row : rows) {
+            const int at = AppendRow();
+            SetCell(at, TimeColumn, row[TimeColumn]);
+            SetCell(at, LyricColumn, row[LyricColumn]);
+        }
+    }
 };
 
 // A lyric view that keeps its rows in memory: the view of the headless front end and the tests.
 class MemoryLyricView final : public LyricView {
 public:
-    using Row = std::array<std::u16string, 3>;
-
     MemoryLyricView() = default;
     explicit MemoryLyricView(std::vector<Row> content) : rows(std::move(content)) {}
 

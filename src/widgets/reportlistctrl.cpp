@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyleOptionViewItem>
 #include <QToolTip>
 
@@ -121,6 +122,27 @@ int ReportListCtrl::AppendRow(int image) {
         item(row, 0)->setIcon(imageList.at(image));
     }
     return row;
+}
+
+void ReportListCtrl::AppendRows(int image, const QList<QStringList>& texts) {
+    if (texts.isEmpty() || columnCount() == 0) return;
+    const int first = rowCount();
+    setRowCount(first + static_cast<int>(texts.size()));
+    {
+        // The cells are filled quietly and announced together below.
+        const QSignalBlocker quiet(model());
+        for (int row = 0; row < texts.size(); ++row) {
+            for (int column = 0; column < columnCount(); ++column) {
+                QTableWidgetItem* cell = MakeItem(column);
+                if (column < texts[row].size()) cell->setText(texts[row][column]);
+                if (column == 0 && image >= 0 && image < imageList.size())
+                    cell->setIcon(imageList.at(image));
+                setItem(first + row, column, cell);
+            }
+        }
+    }
+    emit model()->dataChanged(model()->index(first, 0),
+                              model()->index(rowCount() - 1, columnCount() - 1));
 }
 
 void ReportListCtrl::SetCellText(int row, int column, const QString& text) {

@@ -51,6 +51,9 @@ public:
     // The list operations the rest of the program uses.
     int RowCount() const { return rowCount(); }
     int AppendRow(int image);  // empty texts; returns the new row's index
+    // Appends a row per entry of `texts` (each the texts of its columns), all with `image`, in
+    // one go: the view hears of the new rows once rather than cell by cell.
+    void AppendRows(int image, const QList<QStringList>& texts);
     void SetCellText(int row, int column, const QString& text);
     QString CellText(int row, int column) const;
     // A tip of the whole row, shown over any of its cells (with label tips on).

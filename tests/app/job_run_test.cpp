@@ -260,7 +260,17 @@ TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
     EXPECT_EQ(ReadFileBytes(Work("song.lrc")), Utf16Bytes(kSongLrcText, true));
     EXPECT_TRUE(fs::exists(Work("other.lrc")));
     EXPECT_FALSE(fs::exists(Work("unknown.lrc")));
-    EXPECT_EQ(dlg.LyricListView()->RowCount(), 4);  // the hidden view took every file's rows
+    // The hidden view took every file's rows, whole: image, time and lyric.
+    ReportListCtrl* lyrics = dlg.LyricListView();
+    ASSERT_EQ(lyrics->RowCount(), 4);
+    QStringList cells;
+    for (int i = 0; i < lyrics->RowCount(); ++i) {
+        EXPECT_FALSE(lyrics->item(i, 0)->icon().isNull()) << i;
+        cells.append(lyrics->CellText(i, 1) + u' ' + lyrics->CellText(i, 2));
+    }
+    cells.sort();
+    EXPECT_EQ(cells, (QStringList{u"00:00.00 봄"_s, u"00:01.00 하나 / one / hana"_s,
+                                  u"00:02.00 둘"_s, u"00:03.00 x"_s}));
 }
 
 // Two songs on a fake service that can hold an answer back.
