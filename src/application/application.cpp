@@ -117,7 +117,7 @@ struct JobCallChannel {
 class QuillonApplication::Port final : public JobHost, private LyricView {
 public:
     static constexpr std::chrono::milliseconds WaitSlice{10};
-    static constexpr std::size_t MaxQueued = 256;
+    static constexpr std::size_t MaxQueued = 64;
 
     Port(const std::atomic<int>& isRunning, std::shared_ptr<JobCallChannel> calls)
         : running(isRunning), channel(std::move(calls)) {}
