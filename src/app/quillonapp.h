@@ -1,11 +1,26 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 class QTranslator;
 
 namespace quillon {
+
+// What the window's command line asks for, once Qt has taken its own options (-platform,
+// -style and the like) out of it.
+struct StartArguments {
+    enum class Action { Run, Help, Usage };
+    Action action = Action::Run;
+    std::optional<std::filesystem::path> open;  // the one FILE or FOLDER
+    std::string error;                          // with Usage
+};
+StartArguments ParseStartArguments(const std::vector<std::string>& args);
+extern const char StartUsage[];
 
 // The application: prepares the network layer, runs the main window until it closes, and ends.
 class CQuillonApp {
@@ -18,6 +33,9 @@ public:
     explicit CQuillonApp(NetworkStartup startup);
     ~CQuillonApp();
 
+    // A file or folder to start with instead of the last file.
+    void OpenAtStart(std::filesystem::path path) { open = std::move(path); }
+
     // Runs the program once; always false: there is nothing to go on with after the window.
     bool InitInstance();
 
@@ -28,6 +46,7 @@ public:
 private:
     NetworkStartup startNetwork;
     std::unique_ptr<QTranslator> qtTexts;
+    std::optional<std::filesystem::path> open;
 };
 
 }  // namespace quillon

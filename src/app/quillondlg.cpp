@@ -100,11 +100,11 @@ void MakeReadOnly(QLineEdit* edit) {
 
 }  // namespace
 
-CQuillonDlg::CQuillonDlg(SettingsStore& settings, QWidget* parent)
+CQuillonDlg::CQuillonDlg(SettingsStore& settings, JobOptions options, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      app(settings, *this) {
+      app(settings, *this, std::move(options)) {
     InitAppResources();
 
     icon.addFile(QStringLiteral(":/quillon/icon-128.png"));
@@ -267,6 +267,8 @@ void CQuillonDlg::BuildControls() {
     connect(pathEdit, &QLineEdit::textChanged, this, [this] { app.OnPathChanged(); });
     connect(pathEdit, &BrowseEdit::BrowseRequested, this, [this] { app.OnBrowse(); });
     connect(modeBox, &QComboBox::currentIndexChanged, this, [this] { app.OnModeChanged(); });
+    // Started on a folder: folder mode, as choosing it shows it.
+    if (app.InitialMode() == DownloadMode::Folder) modeBox->setCurrentIndex(1);
 }
 
 ControlValues CQuillonDlg::ReadControls() {

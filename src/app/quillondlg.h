@@ -73,7 +73,9 @@ public:
         IdMode = 1032,
     };
 
-    explicit CQuillonDlg(SettingsStore& settings, QWidget* parent = nullptr);
+    // `options.open` names a file or folder to start with.
+    explicit CQuillonDlg(SettingsStore& settings, JobOptions options = {},
+                         QWidget* parent = nullptr);
     ~CQuillonDlg() override;
 
     // The control with the identifier, or nullptr (also for the static text, which has none).

@@ -266,6 +266,21 @@ QuillonApplication::QuillonApplication(SettingsPort& store, AppView& frontEnd, J
       lastDir(settings.ReadText(SettingsPort::Text::LastOpenDir)),
       job(std::make_shared<JobContext>()) {
     job->channel->target = this;
+    if (options.open && !options.open->empty()) {
+        // Shown as given, made absolute: what is stored at close must not depend on where the
+        // program was started.
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::absolute(*options.open, error);
+        if (error) path = *options.open;
+        path = path.lexically_normal();
+        if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+        if (KindOfPath(path) == PathKind::Folder) {
+            shownMode = DownloadMode::Folder;
+            lastDir = PathText(path);
+        } else {
+            lastFile = PathText(path);
+        }
+    }
 }
 
 QuillonApplication::~QuillonApplication() {

@@ -133,6 +133,8 @@ struct JobOptions {
     std::optional<bool> recursive;     // else IncludeSubfolders
     std::optional<bool> skipExisting;  // else SkipExisting
     std::optional<int> concurrency;    // else Concurrency
+    // A file or folder to start with (the window's argument), else the last file in file mode.
+    std::optional<std::filesystem::path> open;
 };
 
 // What every front end drives: the window's rules (what each command does, what the controls
@@ -159,8 +161,12 @@ public:
     // Runs the oldest call a worker has queued for the front end.
     void Drain();
 
-    // The path the window starts with: the last file.
-    const std::u16string& InitialPath() const { return lastFile; }
+    // The mode and path the window starts with: the last file in file mode, or what the
+    // command line names, a folder in folder mode and anything else in file mode.
+    DownloadMode InitialMode() const { return shownMode; }
+    const std::u16string& InitialPath() const {
+        return shownMode == DownloadMode::Folder ? lastDir : lastFile;
+    }
 
     // Commands; each reads the controls first.
     void OnDownload();  // start, or stop a running job

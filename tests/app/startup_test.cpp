@@ -7,6 +7,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "app/app_fixture.h"
 #include "app/quillonapp.h"
 
@@ -54,6 +58,69 @@ TEST_F(StartupTest, NetworkFailureShowsTheMessageAndEnds) {
         EXPECT_EQ(ok, u"확인"_s);
     }
     EXPECT_TRUE(fs::is_empty(root / "config"));
+}
+
+TEST(StartArgumentsTest, OneFileOrFolderAndTheUsualOptions) {
+    using Action = StartArguments::Action;
+    const struct {
+        std::vector<std::string> args;
+        Action action;
+        std::optional<fs::path> open;
+    } cases[] = {
+        {{}, Action::Run, std::nullopt},
+        {{"/music/a.mp3"}, Action::Run, fs::path("/music/a.mp3")},
+        {{"--", "-odd name.mp3"}, Action::Run, fs::path("-odd name.mp3")},
+        {{"-"}, Action::Run, fs::path("-")},
+        {{"--help"}, Action::Help, std::nullopt},
+        {{"-h"}, Action::Help, std::nullopt},
+        {{"--verbose", "a.mp3"}, Action::Usage, std::nullopt},
+        {{"a.mp3", "b.mp3"}, Action::Usage, fs::path("a.mp3")},
+    };
+    for (const auto& c : cases) {
+        const StartArguments parsed = ParseStartArguments(c.args);
+        EXPECT_EQ(parsed.action, c.action) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed.open, c.open) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed.error.empty(), c.action != Action::Usage);
+    }
+}
+
+// "Open with" on a song, or a folder given on the command line: the window starts in the
+// matching mode with that path, and keeps it as the last one chosen.
+TEST_F(StartupTest, AFolderStartsFolderModeAndAFileFileMode) {
+    const fs::path folder = Work("앨범");
+    fs::create_directories(folder);
+    {
+        SettingsStore seed;
+        seed.SetLastOpenFile(u"/music/a.mp3"_s);
+    }
+    {
+        SettingsStore settings;
+        JobOptions options;
+        options.open = folder;
+        Dlg dlg(settings, options);
+        EXPECT_EQ(ModeBox(dlg)->currentIndex(), 1);
+        EXPECT_EQ(PathBox(dlg)->text(), Q(folder));
+        EXPECT_FALSE(dlg.LogListView()->isHidden());
+        EXPECT_EQ(Button(dlg, Dlg::IdDownload)->text(), u"가사 다운로드 개시"_s);
+    }
+    SettingsStore settings;
+    EXPECT_EQ(settings.LastOpenDir(), Q(folder));
+    EXPECT_EQ(settings.LastOpenFile(), u"/music/a.mp3"_s);
+
+    // A file, or a name that is not there (the download press says so), is file mode; a
+    // relative name is taken from where the program started.
+    WriteFileBytes(Work("a.mp3"), "ID3");
+    const fs::path started = fs::current_path();
+    fs::current_path(Work(""));
+    for (const char* name : {"a.mp3", "./없는 곡.mp3"}) {
+        JobOptions options;
+        options.open = fs::path(name);
+        Dlg dlg(settings, options);
+        EXPECT_EQ(ModeBox(dlg)->currentIndex(), 0) << name;
+        EXPECT_EQ(PathBox(dlg)->text(), Q(Work(fs::path(name).filename())));
+        EXPECT_TRUE(dlg.LogListView()->isHidden());
+    }
+    fs::current_path(started);
 }
 
 }  // namespace

@@ -473,7 +473,8 @@ protected:
     MemorySettings settings;
     RecordingView view;
     std::atomic<int> wakes{0};
-    QuillonApplication app{settings, view, JobOptions{service.Host(), EncodingUtf8, {}, {}, {}}};
+    QuillonApplication app{settings, view,
+                           JobOptions{service.Host(), EncodingUtf8, {}, {}, {}, {}}};
 };
 
 TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirCauses) {

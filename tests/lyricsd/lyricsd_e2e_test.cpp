@@ -84,9 +84,10 @@ protected:
     }
 
     // Starts the service and returns the port from its first line.
-    int Start() {
-        service.emplace(std::vector<std::string>{"--catalog", folder.Root().string()},
-                        folder.Root() / "lyricsd.log");
+    int Start(const std::vector<std::string>& more = {}) {
+        std::vector<std::string> args{"--catalog", folder.Root().string()};
+        args.insert(args.end(), more.begin(), more.end());
+        service.emplace(args, folder.Root() / "lyricsd.log");
         const auto line = service->ReadLine();
         if (!line || !line->starts_with("listening on 127.0.0.1:")) {
             ADD_FAILURE() << "first line: " << line.value_or("(none)");
@@ -144,6 +145,54 @@ TEST_F(LyricsdTest, ServesTheCatalogueToTheClient) {
     EXPECT_NE(log.find(" 500 "), std::string::npos) << log;
     EXPECT_NE(log.find(" 413 "), std::string::npos) << log;
     EXPECT_NE(log.find("stopped by SIGTERM"), std::string::npos) << log;
+}
+
+// SIGHUP (the service unit's reload) indexes the folder again; an answer in flight goes out
+// whole from the catalogue it started with, and a folder that has gone keeps the old one.
+TEST_F(LyricsdTest, HangUpIndexesAgainWithoutDroppingAnswersInFlight) {
+    const std::string known = LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(song));
+    const std::string added = LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(other));
+    const int port = Start({"--latency", "400"});
+    ASSERT_GT(port, 0);
+    // The log lies in the catalogue folder, wherever that is at the moment.
+    const auto logged = [&](const std::string& text, const std::filesystem::path& where) {
+        for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
+            std::ifstream in(where / "lyricsd.log");
+            const std::string log{std::istreambuf_iterator<char>(in), {}};
+            if (log.find(text) != std::string::npos) return true;
+        }
+        return false;
+    };
+    LyricInfo inFlight;
+    bool answered = false;
+    std::thread asking([&] {
+        LyricQuery query("127.0.0.1:" + std::to_string(port));
+        answered = query.Execute(known, inFlight);
+    });
+    std::this_thread::sleep_for(100ms);
+    folder.AddFile("no-lyric.lrc", "[ti:새 노래]\n[00:01.00]라\n");
+    service->Signal(SIGHUP);
+    asking.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(inFlight.title, u"봄날 &amp; Spring");
+    ASSERT_TRUE(logged("re-indexed 2 songs from", folder.Root())) << service->Log();
+
+    LyricQuery query("127.0.0.1:" + std::to_string(port));
+    LyricInfo now;
+    ASSERT_TRUE(query.Execute(added, now));
+    EXPECT_EQ(now.title, u"새 노래");
+
+    const std::filesystem::path moved = folder.Root().string() + ".moved";
+    std::filesystem::rename(folder.Root(), moved);
+    service->Signal(SIGHUP);
+    EXPECT_TRUE(logged("the catalogue stays as it was", moved));
+    LyricInfo kept;
+    EXPECT_TRUE(query.Execute(known, kept));
+    EXPECT_EQ(kept.title, u"봄날 &amp; Spring");
+    std::filesystem::rename(moved, folder.Root());
+
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(), 0);
 }
 
 TEST_F(LyricsdTest, InterruptStopsItCleanlyEvenWithAClientConnected) {

@@ -6,9 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/exitstatus.h"
@@ -50,7 +54,7 @@ constexpr const char* Help =
     "  --version            print the version and exit\n"
     "\n"
     "The first line on stdout is \"listening on ADDR:PORT\". Each request is logged on\n"
-    "stderr. SIGINT or SIGTERM stops the service.\n"
+    "stderr. SIGHUP indexes the catalogue again; SIGINT or SIGTERM stops the service.\n"
     "\n"
     "Exit status: 0 after a stop signal, 1 when the catalogue or the address cannot be\n"
     "used, 2 on a usage error.\n";
@@ -76,6 +80,37 @@ std::atomic<bool> stopRequested{false};
 // right after the handler.
 thread_local std::string requestNote;
 
+// The catalogue in use. A new index replaces it whole; a request keeps the one it started with.
+class CurrentCatalog {
+public:
+    std::shared_ptr<const Catalog> Get() const {
+        std::lock_guard lock(mutex);
+        return catalog;
+    }
+    void Set(std::shared_ptr<const Catalog> fresh) {
+        std::lock_guard lock(mutex);
+        catalog = std::move(fresh);
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::shared_ptr<const Catalog> catalog;
+};
+
+// Indexes the catalogue folder into `current`; on failure `current` keeps what it had.
+bool Index(const std::string& folder, CurrentCatalog& current, const char* verb) {
+    auto fresh = std::make_shared<Catalog>();
+    CatalogReport report;
+    if (!LoadCatalog(folder, *fresh, report, LogLine)) return false;
+    current.Set(std::move(fresh));
+    std::string line = verb;
+    line.append(" ").append(Count(report.songs, "song")).append(" from ").append(folder);
+    line.append(" (").append(Count(report.withoutLrc, "MP3 file")).append(" without .lrc, ");
+    line.append(Count(report.failed, "file")).append(" skipped)");
+    LogLine(line);
+    return true;
+}
+
 void Answer(const Catalog& catalog, const httplib::Request& req, httplib::Response& res) {
     const GetLyric5Request request = ParseGetLyric5Request(req.body);
     const std::string contentType(SoapContentType);
@@ -91,15 +126,25 @@ void Answer(const Catalog& catalog, const httplib::Request& req, httplib::Respon
     requestNote = request.checksum + (song != nullptr ? " found" : " unknown");
 }
 
-// Blocks SIGINT and SIGTERM in every thread and waits for them on one: the server is stopped
-// from an ordinary thread, never from a signal handler.
+// Blocks SIGINT, SIGTERM and SIGHUP in every thread and waits for them on one: the server is
+// stopped, and the catalogue indexed again, from an ordinary thread, never from a signal
+// handler.
 class StopSignals {
 public:
-    explicit StopSignals(httplib::Server& served) : server(served) {
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // Blocks the signals in the calling thread and in every thread it starts from then on; one
+    // that comes before the waiter waits is taken by it then.
+    static sigset_t Block() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        return set;
+    }
+
+    StopSignals(httplib::Server& served, std::function<void()> onHangUp)
+        : server(served), reindex(std::move(onHangUp)), signals(Block()) {
         waiter = std::thread([this] { Wait(); });
     }
 
@@ -116,7 +161,7 @@ public:
 private:
     void Wait() {
         int number = 0;
-        sigwait(&signals, &number);
+        while (sigwait(&signals, &number) == 0 && number == SIGHUP && !listenEnded) reindex();
         if (listenEnded) return;  // woken by Finish
         signalNumber = number;
         gotSignal = true;
@@ -129,7 +174,8 @@ private:
     }
 
     httplib::Server& server;
-    sigset_t signals{};
+    std::function<void()> reindex;
+    sigset_t signals;
     std::thread waiter;
     std::atomic<bool> listenEnded{false};
     std::atomic<bool> gotSignal{false};
@@ -137,16 +183,13 @@ private:
 };
 
 int Run(const Options& options) {
-    Catalog catalog;
-    CatalogReport report;
-    if (!LoadCatalog(options.catalog, catalog, report, LogLine)) {
+    StopSignals::Block();  // a signal during the first index waits for it
+    CurrentCatalog catalog;
+    if (!Index(options.catalog, catalog, "indexed")) {
         std::fprintf(stderr, "quillon-lyricsd: %s is not a readable folder\n",
                      options.catalog.c_str());
         return ExitFailure;
     }
-    LogLine("indexed " + Count(report.songs, "song") + " from " + options.catalog + " (" +
-            Count(report.withoutLrc, "MP3 file") + " without .lrc, " +
-            Count(report.failed, "file") + " skipped)");
 
     httplib::Server server;
     server.set_payload_max_length(MaxRequestBody);
@@ -171,7 +214,7 @@ int Run(const Options& options) {
         while (!stopRequested.load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                 std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
-        Answer(catalog, req, res);
+        Answer(*catalog.Get(), req, res);
     });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::string line = req.remote_addr + " " + req.method + " " + req.path + " " +
@@ -181,7 +224,12 @@ int Run(const Options& options) {
         LogLine(line);
     });
 
-    StopSignals stopSignals(server);
+    StopSignals stopSignals(server, [&] {
+        // Requests go on being answered from the old catalogue while the new one is built.
+        if (!Index(options.catalog, catalog, "re-indexed"))
+            LogLine("cannot re-index " + options.catalog + ": not a readable folder; " +
+                    "the catalogue stays as it was");
+    });
     ListenAddress bound = options.listen;
     bool ok = false;
     if (bound.port == 0) {

@@ -12,6 +12,10 @@ and the same pictures for the Windows window's resources, in win/:
   icon-129.ico                   the lyric row's image, 16x16
   bitmap-130.bmp                 the log strip, 24 bits, white standing for transparent
 
+and the program's icon for the Linux desktop, in packaging/linux/icons/:
+
+  NxN.png                        the icon at the hicolor theme's usual sizes
+
 Run it again after changing a picture; the files are kept in the repository.
 """
 import math
@@ -22,7 +26,7 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def write_png(name, width, height, pixels):
+def write_png(name, width, height, pixels, folder=HERE):
     """pixels: rows of (r, g, b, a) tuples."""
     raw = bytearray()
     for row in pixels:
@@ -38,7 +42,7 @@ def write_png(name, width, height, pixels):
     png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
     png += chunk(b"IDAT", zlib.compress(bytes(raw), 9))
     png += chunk(b"IEND", b"")
-    with open(os.path.join(HERE, name), "wb") as out:
+    with open(os.path.join(folder, name), "wb") as out:
         out.write(png)
 
 
@@ -276,3 +280,7 @@ os.makedirs(os.path.join(HERE, "win"), exist_ok=True)
 write_ico("icon-128.ico", [(32, icon32), (16, icon16)])
 write_ico("icon-129.ico", [(16, row_icon)])
 write_bmp("bitmap-130.bmp", 112, 16, strip)
+desktop = os.path.join(HERE, "..", "..", "..", "packaging", "linux", "icons")
+os.makedirs(desktop, exist_ok=True)
+for size in (16, 24, 32, 48, 64, 128, 256):
+    write_png(f"{size}x{size}.png", size, size, app_icon(size), desktop)
