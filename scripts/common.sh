@@ -25,3 +25,18 @@ quillon_build() {
     cd "$QUILLON_ROOT" || return 1
     cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
 }
+
+# quillon_start_xvfb: starts a virtual display of this run's own on a free number and points
+# DISPLAY at it; its process id is left in QUILLON_XVFB_PID for the caller to stop.
+quillon_start_xvfb() {
+    local display
+    QUILLON_XVFB_PID=
+    for display in $(seq 70 99); do
+        [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
+        Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+        QUILLON_XVFB_PID=$!
+        export DISPLAY=:$display
+        break
+    done
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
+}
