@@ -24,6 +24,7 @@
 #include <QUrl>
 
 #include <utility>
+#include <vector>
 
 #include "app/aboutdlg.h"
 #include "app/browseedit.h"
@@ -218,11 +219,15 @@ void CQuillonDlg::BuildControls() {
     connect(windowMenu->addAction(QStringLiteral("가사 원본 보기...")), &QAction::triggered, this,
             &CQuillonDlg::ViewRawLyrics);
     windowMenu->addSeparator();
-    // The folder run's options, kept in the settings as soon as they change.
-    for (const auto& [caption, which] :
-         {std::pair{QStringLiteral("하위 폴더 포함"), SettingsPort::Option::IncludeSubfolders},
-          std::pair{QStringLiteral("가사 파일이 있는 곡 건너뛰기"),
-                    SettingsPort::Option::SkipExisting}}) {
+    // The folder run's options, and storing the lyric in the song's tag (for folder runs and
+    // saving) where the build can, kept in the settings as soon as they change.
+    std::vector<std::pair<QString, SettingsPort::Option>> options{
+        {QStringLiteral("하위 폴더 포함"), SettingsPort::Option::IncludeSubfolders},
+        {QStringLiteral("가사 파일이 있는 곡 건너뛰기"), SettingsPort::Option::SkipExisting}};
+    if (QuillonApplication::CanEmbed())
+        options.emplace_back(QStringLiteral("MP3 태그에도 가사 저장"),
+                             SettingsPort::Option::EmbedLyrics);
+    for (const auto& [caption, which] : options) {
         QAction* item = windowMenu->addAction(caption);
         item->setCheckable(true);
         connect(windowMenu, &QMenu::aboutToShow, item,

@@ -11,11 +11,15 @@
 #include <utility>
 
 #include "audio/checksum.h"
+#include "pipeline/folderrun.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
 #include "service/textconv.h"
 #include "settings/settingsport.h"
+#ifdef QUILLON_HAVE_TAGLIB
+#include "tagging/lyrictag.h"
+#endif
 
 namespace quillon {
 namespace {
@@ -40,6 +44,7 @@ int LogIcon(JobEventKind kind) {
         case JobEventKind::ChecksumFailed:
         case JobEventKind::ServerFailed:
         case JobEventKind::FolderUnreadable:
+        case JobEventKind::TagSaveFailed:
             break;
     }
     return LogIconError;
@@ -506,7 +511,35 @@ RunOptions QuillonApplication::ResolveRunOptions() {
     run.concurrency = std::clamp(
         options.concurrency ? *options.concurrency : settings.ReadOption(Option::Concurrency), 1,
         16);
+#ifdef QUILLON_HAVE_TAGLIB
+    if (EmbedOn())
+        run.embed = [](const std::filesystem::path& song, std::u16string_view lrcText,
+                       std::string_view checksum) { return EmbedLyrics(song, lrcText, checksum); };
+#endif
     return run;
+}
+
+bool QuillonApplication::CanEmbed() {
+#ifdef QUILLON_HAVE_TAGLIB
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool QuillonApplication::EmbedOn() {
+    if (!CanEmbed()) return false;
+    return options.embed ? *options.embed
+                         : settings.ReadOption(SettingsPort::Option::EmbedLyrics) != 0;
+}
+
+WriteResult QuillonApplication::EmbedLyricsIn(const std::filesystem::path& song) {
+#ifdef QUILLON_HAVE_TAGLIB
+    return EmbedLyrics(song, BuildSavedLyricsText(job->state.heldInfo, view.LyricRows()));
+#else
+    (void)song;
+    return {false, "this build cannot write tags"};
+#endif
 }
 
 bool QuillonApplication::FolderOption(SettingsPort::Option which) {
@@ -540,7 +573,15 @@ void QuillonApplication::OnSave() {
     encoding = choice->filter;
     const WriteResult written = SaveLyricsTo(choice->file, encoding);
     settings.WriteEncoding(encoding);
-    if (!written) view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
+    if (!written) {
+        view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
+    } else if (EmbedOn()) {
+        const WriteResult stored = EmbedLyricsIn(values.path);
+        if (!stored)
+            view.ShowTipAt(TipAnchor::Save,
+                           FileMessage(text::TagSaveFailed, DisplayName(values.path)),
+                           stored.cause);
+    }
 }
 
 void QuillonApplication::OnViewRaw() {

@@ -133,6 +133,7 @@ struct JobOptions {
     std::optional<bool> recursive;     // else IncludeSubfolders
     std::optional<bool> skipExisting;  // else SkipExisting
     std::optional<int> concurrency;    // else Concurrency
+    std::optional<bool> embed;         // else EmbedLyrics
     // A file or folder to start with (the window's argument), else the last file in file mode.
     std::optional<std::filesystem::path> open;
 };
@@ -190,6 +191,13 @@ public:
     // Writes the rows of the lyric view with the held title, singer and album, as the save
     // command does, to `file` in `encoding`; the setting is not touched.
     WriteResult SaveLyricsTo(const std::filesystem::path& file, int encoding);
+    // Stores the same text in the song's own tag.
+    WriteResult EmbedLyricsIn(const std::filesystem::path& song);
+
+    // Whether this build can store lyrics in a song's tag (not on Windows), and whether saving
+    // and folder runs do (the command line's choice, else the EmbedLyrics setting).
+    static bool CanEmbed();
+    bool EmbedOn();
 
     // Workers that were left running when their application closed and have not ended yet.
     static int LiveWorkers();

@@ -9,27 +9,17 @@
 namespace quillon::cli {
 int RunChecksum(const std::vector<std::string_view>& args) {
     std::vector<std::string_view> files;
-    bool optionsEnded = false;
-    for (const auto arg : args) {
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && (arg == "-h" || arg == "--help")) {
-            Write(stdout,
-                  "Usage: quillon-cli checksum FILE...\n"
-                  "\n"
-                  "Prints the audio checksum of each MP3 file, \"<32 hex digits>  <FILE>\", in\n"
-                  "argument order. A file without one is named on stderr with the cause.\n"
-                  "\n"
-                  "Exit status: 0 when every file succeeded, 1 when any failed, 2 on a usage\n"
-                  "error.\n");
-            return ExitOk;
-        } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
-            return UsageError("checksum: unknown option '" + std::string(arg) + "'");
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty()) return UsageError("checksum: no FILE given (see --help)");
+    if (const auto done = FileArguments(
+            args, "checksum",
+            "Usage: quillon-cli checksum FILE...\n"
+            "\n"
+            "Prints the audio checksum of each MP3 file, \"<32 hex digits>  <FILE>\", in\n"
+            "argument order. A file without one is named on stderr with the cause.\n"
+            "\n"
+            "Exit status: 0 when every file succeeded, 1 when any failed, 2 on a usage\n"
+            "error.\n",
+            files))
+        return *done;
 
     AudioChecksummer job;
     int status = ExitOk;

@@ -9,6 +9,7 @@
 #include "application/application.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "pipeline/folderrun.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "service/textconv.h"
@@ -66,6 +67,10 @@ const char* Help(DownloadMode mode) {
                "  --encoding E    ansi, utf16be, utf16le, utf8 or a number (for --save;\n"
                "                  default: the Encoding setting)\n"
                "  --save OUT.lrc  also write the rows as an LRC file\n"
+#ifdef QUILLON_HAVE_TAGLIB
+               "  --embed         also store them in FILE's own ID3v2 tag (default: the\n"
+               "                  EmbedLyrics setting)\n"
+#endif
                "  -h, --help      show this help\n"
                "\n"
                "A failure is told on stderr, its cause in parentheses after it.\n"
@@ -92,6 +97,10 @@ const char* Help(DownloadMode mode) {
            "                  Encoding setting)\n"
            "  --verbose       print each failure's cause on stderr:\n"
            "                  HH:MM:SS.mmm<TAB>KIND<TAB>TEXT<TAB>CAUSE\n"
+#ifdef QUILLON_HAVE_TAGLIB
+           "  --embed         also store each lyric in its song's own ID3v2 tag (default:\n"
+           "                  the EmbedLyrics setting)\n"
+#endif
            "  -h, --help      show this help\n"
            "\n"
            "Exit status: 0 when the run went through, 1 when it was stopped, 2 on a usage\n"
@@ -141,6 +150,8 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args,
             if (!options.job.encoding)
                 return UsageError(std::string(command) + ": unknown encoding '" +
                                   std::string(*text) + "'");
+        } else if (QuillonApplication::CanEmbed() && arg == "--embed") {
+            options.job.embed = true;
         } else if (options.mode == DownloadMode::Folder && arg == "--verbose") {
             options.verbose = true;
         } else if (options.mode == DownloadMode::Folder && arg == "--recursive") {
@@ -334,6 +345,15 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
         const WriteResult written = app.SaveLyricsTo(options.savePath, encoding);
         if (!written) {
             view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
+            return ExitFailure;
+        }
+    }
+    if (app.EmbedOn()) {
+        const std::filesystem::path song = ArgumentPath(options.path);
+        const WriteResult stored = app.EmbedLyricsIn(song);
+        if (!stored) {
+            view.ShowTipAt(TipAnchor::Save, FileMessage(text::TagSaveFailed, DisplayName(song)),
+                           stored.cause);
             return ExitFailure;
         }
     }

@@ -16,6 +16,26 @@ int UsageError(std::string_view message) {
     return ExitUsage;
 }
 
+std::optional<int> FileArguments(const std::vector<std::string_view>& args,
+                                 std::string_view command, const char* help,
+                                 std::vector<std::string_view>& files) {
+    bool optionsEnded = false;
+    for (const auto arg : args) {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            Write(stdout, help);
+            return ExitOk;
+        } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
+            return UsageError(std::string(command) + ": unknown option '" + std::string(arg) + "'");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty()) return UsageError(std::string(command) + ": no FILE given (see --help)");
+    return std::nullopt;
+}
+
 namespace {
 
 constexpr const char* kHelp =
@@ -26,6 +46,9 @@ constexpr const char* kHelp =
     "  folder DIR         write an LRC file beside every MP3 file in DIR, with a log\n"
     "  checksum FILE...   print the audio checksum of each MP3 file, one line per file:\n"
     "                     \"<32 hex digits>  <FILE>\"; files without one are named on stderr\n"
+#ifdef QUILLON_HAVE_TAGLIB
+    "  lyrics FILE        print the lyric stored in the MP3 file's own tag\n"
+#endif
     "\n"
     "Run \"quillon-cli COMMAND --help\" for a command's options.\n"
     "\n"
@@ -62,5 +85,8 @@ int main(int argc, char** argv) {
     if (command == "checksum") return RunChecksum(args);
     if (command == "fetch") return RunFetch(args);
     if (command == "folder") return RunFolder(args);
+#ifdef QUILLON_HAVE_TAGLIB
+    if (command == "lyrics") return RunLyrics(args);
+#endif
     return UsageError("unknown command '" + std::string(command) + "' (see --help)");
 }

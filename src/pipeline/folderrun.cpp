@@ -33,10 +33,12 @@ struct SongWork {
     bool ready = false;
     ChecksumStatus checksum = ChecksumStatus::Ok;
     std::string checksumCause;
+    std::string checksumText;  // the 32 digits
     QueryResult answer;
     LyricInfo info;
     std::vector<LyricView::Row> rows;
     bool hasFile = false;
+    std::u16string lrcText;
     PreparedFile file;
 };
 
@@ -107,7 +109,8 @@ private:
             result.checksumCause = ChecksumCause(checksummer, result.checksum);
             return;
         }
-        const std::string request = LyricQuery::BuildRequest(std::string_view(checksum.data(), 32));
+        result.checksumText.assign(checksum.data(), 32);
+        const std::string request = LyricQuery::BuildRequest(result.checksumText);
         {
             std::lock_guard lock(mutex);
             result.asking = true;
@@ -123,8 +126,8 @@ private:
         result.rows = std::move(rows.rows);
         if (body.empty()) return;
         result.hasFile = true;
-        result.file =
-            PrepareTextFile(LrcPathFor(song.path), LrcHeader(result.info) + body, encoding);
+        result.lrcText = LrcHeader(result.info) + body;
+        result.file = PrepareTextFile(LrcPathFor(song.path), result.lrcText, encoding);
     }
 
     // The queries in flight: at most `limit` of them, halved when the service is busy.
@@ -226,6 +229,7 @@ private:
                     if (written) {
                         ++progress.saved;
                         message(JobEventKind::LrcSaved, FileMessage(text::LrcSaved, song.name), {});
+                        EmbedInTag(state.options, host, song, result.lrcText, result.checksumText);
                     } else {
                         ++progress.failed;
                         message(JobEventKind::LrcSaveFailed,
@@ -258,6 +262,16 @@ private:
 };
 
 }  // namespace
+
+void EmbedInTag(const RunOptions& options, JobHost& host, const ListedSong& song,
+                std::u16string_view lrcText, std::string_view checksum) {
+    if (!options.embed) return;
+    const WriteResult stored = options.embed(song.path, lrcText, checksum);
+    if (!stored)
+        host.JobMessage({JobEventKind::TagSaveFailed, FileMessage(text::TagSaveFailed, song.name),
+                         stored.cause},
+                        true);
+}
 
 QueryResult AskPolitely(LyricQuery& query, const std::string& request, LyricInfo& info,
                         const std::function<bool()>& isRunning, QuerySlots& slots) {

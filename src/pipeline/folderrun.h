@@ -22,6 +22,11 @@ public:
     virtual void Release(bool busy) { (void)busy; }
 };
 
+// After a song's LRC file is written: its text into the song's tag too when the run does that,
+// and an error row when it cannot be.
+void EmbedInTag(const RunOptions& options, JobHost& host, const ListedSong& song,
+                std::u16string_view lrcText, std::string_view checksum);
+
 // A folder run's query: a service that answers 429 or 503 is asked again, after its
 // Retry-After (at most a minute) or else after 1 s, then 2 s; the third such answer fails the
 // song. Any other answer counts at once. A stop during a pause gives the Stopped result.

@@ -146,8 +146,8 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
         LyricInfo info = folderMode ? LyricInfo{} : state.heldInfo;
         bool success = true;
 
+        AudioChecksum checksum{};
         if (info.lyric.empty()) {
-            AudioChecksum checksum;
             const ChecksumStatus status = checksummer.Compute(path, checksum);
             if (status != ChecksumStatus::Ok) {
                 success = false;
@@ -187,12 +187,16 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
         if (Stopped(state)) return finish(0);
         if (success && folderMode && !state.lrcBody.empty()) {
             const int encoding = host.EncodingSetting();
-            const WriteResult written = WriteLrcFile(path, info, state.lrcBody, encoding);
+            const std::u16string lrcText = LrcHeader(info) + state.lrcBody;
+            const WriteResult written =
+                WriteTextFileAtomically(LrcPathFor(path), lrcText, encoding);
             host.JobMessage({JobEventKind::InfoLogged, InfoText(info), {}}, true);
             if (written) {
                 ++progress.saved;
                 host.JobMessage(
                     {JobEventKind::LrcSaved, FileMessage(text::LrcSaved, song.name), {}}, true);
+                EmbedInTag(state.options, host, song, lrcText,
+                           std::string_view(checksum.data(), 32));
             } else {
                 ++progress.failed;
                 host.JobMessage({JobEventKind::LrcSaveFailed,

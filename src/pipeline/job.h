@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/lrc.h"
 #include "pipeline/lyricview.h"
 #include "service/lyricinfo.h"
 
@@ -30,6 +31,7 @@ enum class JobEventKind {
     ChecksumFailed,    // a file has no checksum
     ServerFailed,      // the service gave no lyric for a file
     FolderUnreadable,  // a subfolder of a run that includes them cannot be read (Folder)
+    TagSaveFailed,     // the lyric could not be stored in a file's own tag (Folder)
 };
 
 struct JobEvent {
@@ -41,7 +43,8 @@ struct JobEvent {
 // True for the events that report a failure.
 inline bool IsFailure(JobEventKind kind) {
     return kind == JobEventKind::LrcSaveFailed || kind == JobEventKind::ChecksumFailed ||
-           kind == JobEventKind::ServerFailed || kind == JobEventKind::FolderUnreadable;
+           kind == JobEventKind::ServerFailed || kind == JobEventKind::FolderUnreadable ||
+           kind == JobEventKind::TagSaveFailed;
 }
 
 // How far a folder run has come, and at its end its summary.
@@ -60,6 +63,11 @@ struct RunOptions {
     bool recursive = false;     // every folder below the chosen one too
     bool skipExisting = false;  // pass over songs whose LRC file exists
     int concurrency = 1;        // songs in hand at once (1 to 16)
+    // Stores a song's LRC text in the song's own tag as well, once its LRC file is written,
+    // given the audio checksum the lyric was found by; empty when the run does not.
+    std::function<WriteResult(const std::filesystem::path& song, std::u16string_view lrcText,
+                              std::string_view checksum)>
+        embed;
 };
 
 // The state the window shares with the worker for the length of a job.

@@ -23,6 +23,7 @@ inline constexpr char16_t ChecksumFailed[] = u"파일 채크썸 취득 실패";
 inline constexpr char16_t ServerFailed[] = u"서버에서 가사 정보 취득 실패";
 inline constexpr char16_t LrcSaved[] = u"가사 파일 저장 완료";
 inline constexpr char16_t LrcSaveFailed[] = u"가사 파일 저장 실패";
+inline constexpr char16_t TagSaveFailed[] = u"태그에 가사 저장 실패";
 inline constexpr char16_t FolderUnreadable[] = u"폴더를 읽을 수 없습니다";
 
 }  // namespace quillon::text

@@ -29,6 +29,7 @@ public:
         IncludeSubfolders,  // 0 or 1; default 0
         SkipExisting,       // 0 or 1; default 0
         Concurrency,        // 1 to 16 songs in hand at once; default 4
+        EmbedLyrics,        // 0 or 1, the lyric in the song's tag too; default 0
     };
     virtual int ReadOption(Option which) = 0;
     virtual void WriteOption(Option which, int value) = 0;
@@ -39,6 +40,8 @@ public:
                 return "IncludeSubfolders";
             case Option::SkipExisting:
                 return "SkipExisting";
+            case Option::EmbedLyrics:
+                return "EmbedLyrics";
             case Option::Concurrency:
                 break;
         }

@@ -255,13 +255,14 @@ TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyricsAndHoldsTheFolderOption
     SettingsStore settings;
     TestDlg dlg(settings);
     const QList<QAction*> actions = dlg.WindowMenu()->actions();
-    ASSERT_EQ(actions.size(), 6);
+    ASSERT_EQ(actions.size(), 7);
     EXPECT_EQ(actions[0]->text(), u"가사 원본 보기..."_s);
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), u"하위 폴더 포함"_s);
     EXPECT_EQ(actions[3]->text(), u"가사 파일이 있는 곡 건너뛰기"_s);
-    EXPECT_TRUE(actions[4]->isSeparator());
-    EXPECT_EQ(actions[5]->text(), u"Quillon 정보(&A)..."_s);
+    EXPECT_EQ(actions[4]->text(), u"MP3 태그에도 가사 저장"_s);
+    EXPECT_TRUE(actions[5]->isSeparator());
+    EXPECT_EQ(actions[6]->text(), u"Quillon 정보(&A)..."_s);
     // A choice is stored at once, and the menu shows what the settings hold.
     actions[3]->trigger();
     QSettings raw(QSettings::NativeFormat, QSettings::UserScope, u"Brantwell"_s, u"Quillon"_s);
@@ -273,7 +274,9 @@ TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyricsAndHoldsTheFolderOption
     emit dlg.WindowMenu()->aboutToShow();
     EXPECT_TRUE(actions[2]->isChecked());
     EXPECT_FALSE(actions[3]->isChecked());
-    actions[5]->trigger();
+    actions[4]->trigger();
+    EXPECT_EQ(raw.value(u"Settings/EmbedLyrics"_s).toInt(), 1);
+    actions[6]->trigger();
     EXPECT_EQ(dlg.aboutBoxes, 1);
     actions[0]->trigger();  // nothing to show before a lyric came
     EXPECT_TRUE(dlg.opened.isEmpty());

@@ -2,6 +2,7 @@
 // serving a catalogue on loopback (or a stalling fake service for the stop request).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "audio/checksum.h"
+#include "service/textconv.h"
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -383,6 +385,50 @@ TEST_F(CliJobTest, FetchPrintsTheSongAndSavesItsRows) {
                                                u"[00:01.00]하나 / one\r\n[00:02.00]둘",
                                                true));
     EXPECT_FALSE(fs::exists(root / "work" / "song.lrc"));  // fetching one file writes no LRC
+}
+
+// --embed: the lyric goes into each song's tag as well, where an outside reader finds it, and
+// every song keeps its checksum; a song whose checksum region starts inside its tag keeps its
+// tag as it was, with an error row after its saved row, and still gets its LRC file.
+TEST_F(CliJobTest, EmbeddedLyricsReachTheTagAndEverySongKeepsItsChecksum) {
+    fs::copy_file(kAudio / "id3v2-sync-pattern-in-tag-mpeg1-layer3.mp3",
+                  root / "catalog" / "patterned.mp3");
+    WriteFileBytes(root / "catalog" / "patterned.lrc", "[ti:P]\n[00:01.00]p\n");
+    const std::string host = StartService();
+    const fs::path song = Work("song.mp3", "song.mp3");
+    const fs::path patterned = Work("patterned.mp3", "patterned.mp3");
+    const std::string patternedBytes = ReadFileBytes(patterned);
+    const ProcessResult before = Cli({"checksum", song.string(), patterned.string()});
+
+    const ProcessResult run = Cli({"folder", "--embed", "--jobs", "2", "--verbose", "--host", host,
+                                   "--encoding", "utf8", (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> rows = LogWithoutTimes(run.out);
+    const auto saved = std::find(rows.begin(), rows.end(), "5 가사 파일 저장 완료 (patterned.mp3)");
+    ASSERT_NE(saved, rows.end()) << run.out;
+    ASSERT_NE(saved + 1, rows.end());
+    EXPECT_EQ(saved[1], "3 태그에 가사 저장 실패 (patterned.mp3)");
+    EXPECT_NE(run.err.find("the tag would change the song's audio checksum"), std::string::npos);
+    EXPECT_TRUE(fs::exists(root / "work" / "patterned.lrc"));
+    EXPECT_EQ(ReadFileBytes(patterned), patternedBytes);
+    EXPECT_EQ(Cli({"checksum", song.string(), patterned.string()}).out, before.out);
+
+    std::u16string lf = kLrcText;
+    std::erase(lf, u'\r');
+    const ProcessResult lyrics = Cli({"lyrics", song.string()});
+    EXPECT_EQ(lyrics.exitCode, 0);
+    EXPECT_EQ(lyrics.out, WideToUtf8(lf));
+    EXPECT_EQ(Cli({"lyrics", patterned.string()}).exitCode, 1);
+
+    // An outside reader of ID3v2 tags shows the same lyric.
+    const ProcessResult outside =
+        RunProcess({"/usr/bin/env", "eyeD3", "--no-color", song.string()}, root / "eyed3.err",
+                   {"PYTHONIOENCODING=utf-8", "LC_ALL=C.UTF-8"});
+    ASSERT_EQ(outside.exitCode, 0) << outside.err;
+    EXPECT_NE(outside.out.find("Lyrics: [Description: ] [Lang: kor]"), std::string::npos)
+        << outside.out;
+    EXPECT_NE(outside.out.find("[00:01.00]하나 / one / hana\n[00:02.00]둘"), std::string::npos)
+        << outside.out;
 }
 
 TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {

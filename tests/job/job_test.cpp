@@ -474,7 +474,7 @@ protected:
     RecordingView view;
     std::atomic<int> wakes{0};
     QuillonApplication app{settings, view,
-                           JobOptions{service.Host(), EncodingUtf8, {}, {}, {}, {}}};
+                           JobOptions{service.Host(), EncodingUtf8, {}, {}, {}, {}, {}}};
 };
 
 TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirCauses) {

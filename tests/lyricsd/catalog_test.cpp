@@ -7,6 +7,7 @@
 
 #include "catalogue_folder.h"
 #include "lyricsd/options.h"
+#include "tagging/lyrictag.h"
 
 namespace quillon::lyricsd {
 namespace {
@@ -46,6 +47,27 @@ TEST(LoadCatalog, IndexesEveryMp3WithASiblingLrc) {
     EXPECT_EQ(two->title, "Two");
     EXPECT_EQ(two->lines, std::vector<std::string>{"[00:01.00]line"});
     EXPECT_EQ(catalog.Find("ffffffffffffffffffffffffffffffff"), nullptr);
+}
+
+// A song without an LRC file is served from the lyric in its own tag when that has time-tagged
+// lines: title and the rest from the tag's frames, else from the lyric's header lines.
+TEST(LoadCatalog, ServesTheTimedLyricInASongsOwnTag) {
+    CatalogueFolder folder;
+    const auto tagged = folder.AddAudio("mpeg1-layer3-cbr128.mp3", "tagged.mp3");
+    ASSERT_TRUE(EmbedLyrics(tagged, u"[ti:표지]\r\n[ar:가수]\r\n[00:01.00]하나\r\n"));
+    const auto untimed = folder.AddAudio("mpeg1-layer3-vbr.mp3", "untimed.mp3");
+    ASSERT_TRUE(EmbedLyrics(untimed, u"no times here"));
+
+    Catalog catalog;
+    CatalogReport report;
+    ASSERT_TRUE(LoadCatalog(folder.Root(), catalog, report, {}));
+    EXPECT_EQ(report.songs, 1u);
+    EXPECT_EQ(report.withoutLrc, 1u);
+    const LrcSong* song = catalog.Find(CatalogueFolder::ChecksumOf(tagged));
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->title, "표지");
+    EXPECT_EQ(song->artist, "가수");
+    EXPECT_EQ(song->lines, std::vector<std::string>{"[00:01.00]하나"});
 }
 
 TEST(LoadCatalog, RefusesWhatIsNotAFolder) {

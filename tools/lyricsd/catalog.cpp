@@ -2,9 +2,14 @@
 
 #include <map>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "audio/checksum.h"
+#ifdef QUILLON_HAVE_TAGLIB
+#include "service/textconv.h"
+#include "tagging/lyrictag.h"
+#endif
 
 namespace quillon::lyricsd {
 namespace {
@@ -19,6 +24,24 @@ std::string LowerAscii(std::string s) {
 // with its lyric file: "Song.MP3" and "song.lrc" belong together.
 std::string PairKey(const std::filesystem::path& file) {
     return (file.parent_path() / LowerAscii(file.stem().string())).string();
+}
+
+// The lyric stored in the song's own tag, when it has time-tagged lines; title, artist and
+// album from the tag's text frames, or where it has none from the lyric's header lines.
+bool ReadTaggedSong(const std::filesystem::path& mp3, LrcSong& song) {
+#ifdef QUILLON_HAVE_TAGLIB
+    const EmbeddedLyrics tagged = ReadEmbeddedLyrics(mp3);
+    if (!tagged.found || !tagged.timed) return false;
+    song = ParseLrc(DecodeLrcText(WideToUtf8(tagged.lrc)));
+    for (auto [field, text] :
+         {std::pair{&song.title, &tagged.title}, std::pair{&song.artist, &tagged.artist},
+          std::pair{&song.album, &tagged.album}})
+        if (!text->empty()) *field = DecodeLrcText(WideToUtf8(*text));
+    return !song.lines.empty();
+#else
+    (void)mp3, (void)song;
+    return false;
+#endif
 }
 
 }  // namespace
@@ -58,7 +81,8 @@ bool LoadCatalog(const std::filesystem::path& root, Catalog& catalog, CatalogRep
     AudioChecksummer checksummer;
     for (const auto& [name, mp3] : mp3Files) {
         const auto lrc = lrcFiles.find(PairKey(mp3));
-        if (lrc == lrcFiles.end()) {
+        LrcSong song;
+        if (lrc == lrcFiles.end() && !ReadTaggedSong(mp3, song)) {
             ++report.withoutLrc;
             continue;
         }
@@ -69,9 +93,8 @@ bool LoadCatalog(const std::filesystem::path& root, Catalog& catalog, CatalogRep
             ++report.failed;
             continue;
         }
-        LrcSong song;
         std::string error;
-        if (!ReadLrcFile(lrc->second, song, error)) {
+        if (lrc != lrcFiles.end() && !ReadLrcFile(lrc->second, song, error)) {
             log("skipped " + lrc->second.string() + ": " + error);
             ++report.failed;
             continue;

@@ -1,0 +1,369 @@
+// The lyric inside the song's ID3v2 tag: TagLib renders the tag with the lyric frames, and the
+// song's copy is that tag followed by the rest of the song as it was (what TagLib's own save
+// writes, in one pass instead of a copy and an insertion), synced and put in place only when
+// the song keeps its audio checksum. Read back for the command line and the lyrics service.
+#include "tagging/lyrictag.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <id3v2header.h>
+#include <id3v2tag.h>
+#include <mpegfile.h>
+#include <synchronizedlyricsframe.h>
+#include <tfilestream.h>
+#include <unsynchronizedlyricsframe.h>
+
+#include "audio/checksum.h"
+#include "common/systemerror.h"
+#include "service/textconv.h"
+
+namespace quillon {
+
+namespace {
+
+namespace fs = std::filesystem;
+using TagLib::ID3v2::SynchronizedLyricsFrame;
+using TagLib::ID3v2::UnsynchronizedLyricsFrame;
+
+bool IsDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Reads the digits at `at` (at most `most`); nothing when there are none.
+std::optional<std::uint32_t> Digits(std::u16string_view text, std::size_t& at, std::size_t most,
+                                    std::size_t* count = nullptr) {
+    const std::size_t start = at;
+    std::uint32_t value = 0;
+    while (at < text.size() && at - start < most && IsDigit(text[at]))
+        value = value * 10 + (text[at++] - u'0');
+    if (count != nullptr) *count = at - start;
+    if (at == start) return std::nullopt;
+    return value;
+}
+
+// "mm:ss", "mm:ss.xx", "mm:ss:xx" or "mm:ss.xxx", the fraction in hundredths or thousandths.
+std::optional<std::uint32_t> TimeOf(std::u16string_view tag) {
+    std::size_t at = 0;
+    const auto minutes = Digits(tag, at, 5);
+    if (!minutes || at >= tag.size() || tag[at++] != u':') return std::nullopt;
+    const auto seconds = Digits(tag, at, 2);
+    if (!seconds || *seconds >= 60) return std::nullopt;
+    std::uint32_t ms = (*minutes * 60 + *seconds) * 1000;
+    if (at < tag.size() && (tag[at] == u'.' || tag[at] == u':')) {
+        std::size_t places = 0;
+        const auto fraction = Digits(tag, ++at, 3, &places);
+        if (!fraction) return std::nullopt;
+        ms += *fraction * (places == 1 ? 100 : places == 2 ? 10 : 1);
+    }
+    if (at != tag.size()) return std::nullopt;
+    return ms;
+}
+
+std::u16string LfLines(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')) out += text[i];
+    return out;
+}
+
+TagLib::String TagText(std::u16string_view text) {
+    return TagLib::String(WideToUtf8(text), TagLib::String::UTF8);
+}
+
+std::u16string FromTag(const TagLib::String& text) {
+    return Utf8ToWide(text.to8Bit(true));
+}
+
+// A temporary copy of the song that is removed unless it was put in place.
+class Copy {
+public:
+    explicit Copy(fs::path file) : path(std::move(file)) {}
+    ~Copy() {
+        if (!path.empty()) ::unlink(path.c_str());
+    }
+    Copy(const Copy&) = delete;
+    Copy& operator=(const Copy&) = delete;
+    const fs::path& Path() const { return path; }
+    void Release() { path.clear(); }
+
+private:
+    fs::path path;
+};
+
+// Writes all of `bytes` to `out`.
+bool WriteAll(int out, const char* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put = ::write(out, bytes + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Copies what `in` holds from `offset` to its end onto the end of `out`.
+bool CopyFrom(int in, off_t offset, int out) {
+    for (;;) {
+        const ssize_t moved = ::copy_file_range(in, &offset, out, nullptr, std::size_t{1} << 30, 0);
+        if (moved == 0) return true;
+        if (moved > 0) continue;
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+            return false;
+        break;  // not between these files: byte by byte below
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::pread(in, buffer, sizeof buffer, offset);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) return false;
+        offset += got;
+    }
+}
+
+// The song's tag with the lyric frames, rendered, and the size of the tag it takes the place
+// of at the start of the song; empty, or why the tag cannot take them.
+std::string TagWithLyrics(const fs::path& song, std::u16string_view text,
+                          TagLib::ByteVector& rendered, std::uint64_t& replaced) {
+    TagLib::FileStream stream(song.c_str(), true);
+    TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (!mpeg.isValid()) return "TagLib cannot read the file";
+    const bool hadTag = mpeg.hasID3v2Tag();
+    if (hadTag) {
+        stream.seek(0);
+        if (stream.readBlock(3) != TagLib::ByteVector("ID3", 3))
+            return "an ID3v2 tag that does not start the file, which is left as it is";
+    }
+    TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
+    // A header TagLib cannot read (a size byte over 127) gives a tag of size 0: what follows it
+    // would be left behind the new tag.
+    if (hadTag && tag->header()->tagSize() == 0)
+        return "a broken ID3v2 tag header, which is left as it is";
+    const unsigned version = hadTag ? tag->header()->majorVersion() : 4;
+    if (version != 3 && version != 4)
+        return std::string("an ID3v2.")
+            .append(std::to_string(version))
+            .append(" tag, which is left as it is");
+    const TagLib::String::Type encoding =
+        version == 3 ? TagLib::String::UTF16 : TagLib::String::UTF8;
+
+    // The language a lyric frame of the tag already names (one without a description first, as
+    // ours are), else Korean.
+    TagLib::ByteVector language("kor", 3);
+    bool named = false;
+    for (const bool plainOnly : {true, false}) {
+        for (const char* id : {"USLT", "SYLT"}) {
+            for (TagLib::ID3v2::Frame* frame : tag->frameList(id)) {
+                TagLib::ByteVector its;
+                bool plain = false;
+                if (auto* uslt = dynamic_cast<UnsynchronizedLyricsFrame*>(frame)) {
+                    its = uslt->language();
+                    plain = uslt->description().isEmpty();
+                }
+                if (auto* sylt = dynamic_cast<SynchronizedLyricsFrame*>(frame)) {
+                    its = sylt->language();
+                    plain = sylt->description().isEmpty();
+                }
+                if (its.size() == 3 && !named && (plain || !plainOnly)) {
+                    language = its;
+                    named = true;
+                }
+            }
+        }
+    }
+    // Frames of that language without a description give way; others stay.
+    for (const char* id : {"USLT", "SYLT"}) {
+        const TagLib::ID3v2::FrameList frames = tag->frameList(id);  // a copy: frames go below
+        for (TagLib::ID3v2::Frame* frame : frames) {
+            bool same = false;
+            if (auto* uslt = dynamic_cast<UnsynchronizedLyricsFrame*>(frame))
+                same = uslt->language() == language && uslt->description().isEmpty();
+            if (auto* sylt = dynamic_cast<SynchronizedLyricsFrame*>(frame))
+                same = sylt->language() == language && sylt->description().isEmpty();
+            if (same) tag->removeFrame(frame);
+        }
+    }
+
+    auto* uslt = new UnsynchronizedLyricsFrame(encoding);
+    uslt->setLanguage(language);
+    uslt->setText(TagText(text));
+    tag->addFrame(uslt);
+    auto* sylt = new SynchronizedLyricsFrame(encoding);
+    sylt->setLanguage(language);
+    sylt->setTimestampFormat(SynchronizedLyricsFrame::AbsoluteMilliseconds);
+    sylt->setType(SynchronizedLyricsFrame::Lyrics);
+    SynchronizedLyricsFrame::SynchedTextList entries;
+    for (const TimedText& entry : TimedEntriesOf(text))
+        entries.append(SynchronizedLyricsFrame::SynchedText(entry.ms, TagText(entry.text)));
+    sylt->setSynchedText(entries);
+    tag->addFrame(sylt);
+
+    // Rendering sets the header to the new tag's size: the old one is taken first.
+    replaced = hadTag ? tag->header()->completeTagSize() : 0;
+    rendered = tag->render(version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4);
+    if (rendered.isEmpty()) return "TagLib could not write the tag";
+    return {};
+}
+
+WriteResult Failed(std::string cause) {
+    return {false, std::move(cause)};
+}
+
+}  // namespace
+
+std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText) {
+    std::vector<TimedText> entries;
+    std::size_t start = 0;
+    while (start < lrcText.size()) {
+        std::size_t end = lrcText.find(u'\n', start);
+        if (end == lrcText.npos) end = lrcText.size();
+        std::u16string_view line = lrcText.substr(start, end - start);
+        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+        start = end + 1;
+
+        std::vector<std::uint32_t> times;
+        while (!line.empty() && line.front() == u'[') {
+            const std::size_t close = line.find(u']');
+            if (close == line.npos) break;
+            const auto ms = TimeOf(line.substr(1, close - 1));
+            if (!ms) break;
+            times.push_back(*ms);
+            line.remove_prefix(close + 1);
+        }
+        for (const std::uint32_t ms : times) entries.push_back({ms, std::u16string(line)});
+    }
+    return entries;
+}
+
+std::u16string LrcLinesOf(const std::vector<TimedText>& entries) {
+    std::u16string out;
+    for (const TimedText& entry : entries) {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "[%02u:%02u.%02u]", entry.ms / 60000, entry.ms / 1000 % 60,
+                      entry.ms % 1000 / 10);
+        out += Utf8ToWide(tag);
+        out += entry.text;
+        out += u'\n';
+    }
+    return out;
+}
+
+WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
+                        std::string_view checksum) {
+    AudioChecksummer checksummer;
+    AudioChecksum before{};
+    if (checksum.size() == 32) {
+        checksum.copy(before.data(), 32);
+    } else {
+        const ChecksumStatus status = checksummer.Compute(song, before);
+        if (status != ChecksumStatus::Ok) return Failed(ChecksumCause(checksummer, status));
+    }
+
+    // The song must be one this process could change in place: a read-only file stays.
+    struct stat old {};
+    if (::stat(song.c_str(), &old) != 0) return Failed(SystemErrorText(errno));
+    if (::faccessat(AT_FDCWD, song.c_str(), W_OK, AT_EACCESS) != 0)
+        return Failed(SystemErrorText(errno));
+
+    TagLib::ByteVector tag;
+    std::uint64_t replaced = 0;
+    const std::string cause = TagWithLyrics(song, LfLines(lrcText), tag, replaced);
+    if (!cause.empty()) return Failed(cause);
+
+    fs::path folder = song.parent_path();
+    if (folder.empty()) folder = ".";
+    int out = -1;
+    fs::path name;
+    for (int attempt = 0; attempt < 32 && out < 0; ++attempt) {
+        name = TemporaryNameIn(folder);
+        out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        if (out < 0 && errno != EEXIST) return Failed(SystemErrorText(errno));
+    }
+    if (out < 0) return Failed(SystemErrorText(EEXIST));
+    Copy copy(name);
+    const int in = ::open(song.c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = in >= 0 && WriteAll(out, tag.data(), tag.size()) &&
+              CopyFrom(in, static_cast<off_t>(replaced), out) &&
+              ::fchmod(out, old.st_mode & 07777) == 0 && ::fsync(out) == 0;
+    int error = ok ? 0 : errno;
+    if (in >= 0) ::close(in);
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) return Failed(SystemErrorText(error != 0 ? error : EIO));
+
+    // The service finds the song by its audio checksum: a tag that would change it stays out.
+    AudioChecksum after{};
+    if (checksummer.Compute(copy.Path(), after) != ChecksumStatus::Ok ||
+        std::string_view(after.data(), 32) != std::string_view(before.data(), 32))
+        return Failed("the tag would change the song's audio checksum");
+
+    if (::rename(copy.Path().c_str(), song.c_str()) != 0) return Failed(SystemErrorText(errno));
+    copy.Release();
+    return {true, {}};
+}
+
+EmbeddedLyrics ReadEmbeddedLyrics(const fs::path& song) {
+    EmbeddedLyrics read;
+    TagLib::MPEG::File mpeg(song.c_str(), false);
+    if (!mpeg.isValid()) {
+        read.cause = "TagLib cannot read the file";
+        return read;
+    }
+    if (!mpeg.hasID3v2Tag()) {
+        read.cause = "no ID3v2 tag";
+        return read;
+    }
+    TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag();
+    read.title = FromTag(tag->title());
+    read.artist = FromTag(tag->artist());
+    read.album = FromTag(tag->album());
+
+    std::optional<std::u16string> untimed;
+    for (TagLib::ID3v2::Frame* frame : tag->frameList("USLT")) {
+        auto* uslt = dynamic_cast<UnsynchronizedLyricsFrame*>(frame);
+        if (uslt == nullptr) continue;
+        std::u16string text = LfLines(FromTag(uslt->text()));
+        if (!TimedEntriesOf(text).empty()) {
+            read.found = read.timed = true;
+            read.lrc = std::move(text);
+            return read;
+        }
+        if (!untimed) untimed = std::move(text);
+    }
+    for (TagLib::ID3v2::Frame* frame : tag->frameList("SYLT")) {
+        auto* sylt = dynamic_cast<SynchronizedLyricsFrame*>(frame);
+        if (sylt == nullptr ||
+            sylt->timestampFormat() != SynchronizedLyricsFrame::AbsoluteMilliseconds)
+            continue;
+        std::vector<TimedText> entries;
+        for (const auto& entry : sylt->synchedText())
+            entries.push_back({entry.time, FromTag(entry.text)});
+        if (entries.empty()) continue;
+        read.found = read.timed = true;
+        read.lrc = LrcLinesOf(entries);
+        return read;
+    }
+    if (untimed) {
+        read.found = true;
+        read.lrc = std::move(*untimed);
+    } else {
+        read.cause = "no lyric in the tag";
+    }
+    return read;
+}
+
+}  // namespace quillon
