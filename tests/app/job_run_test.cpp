@@ -2,6 +2,7 @@
 // service where a slow answer is needed): a single file with its fields, rows, saving and raw
 // lyric; a folder with its log and LRC files; stopping; closing while the service keeps quiet.
 #include <QCheckBox>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -14,6 +15,7 @@
 #include "pipeline/messages.h"
 #include "support/fake_service.h"
 #include "support/process.h"
+#include "tagging/lyrictag.h"
 
 namespace quillon::testing {
 namespace {
@@ -178,6 +180,14 @@ TEST_F(JobRunTest, EditedAndDeletedRowsAreSavedInEachEncoding) {
     dlg.saveAnswer.reset();  // cancelled: the setting stays
     Button(dlg, Dlg::IdSave)->click();
     EXPECT_EQ(settings.Encoding(), 0);
+
+    // With the menu's MP3 태그에도 가사 저장 on, the saved rows go into the song's tag too.
+    dlg.WindowMenu()->actions()[4]->trigger();
+    dlg.SetSaveAnswer(Work("tagged.lrc"), 2);
+    Button(dlg, Dlg::IdSave)->click();
+    EXPECT_FALSE(dlg.Tip().isVisible());
+    const EmbeddedLyrics tagged = ReadEmbeddedLyrics(song);
+    EXPECT_EQ(tagged.lrc, u"[ar:가수]\n[ti:봄]\n[al:A]\n[00:00.00]봄\n[00:02.00]two");
 
     // A file that cannot be written says so; the chosen encoding is kept all the same.
     dlg.SetSaveAnswer(Work("no-such-folder/x.lrc"), 2);
