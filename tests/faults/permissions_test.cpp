@@ -2,6 +2,7 @@
 // so when the tests run as root quillon-cli runs as the unprivileged user 65534 instead.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,33 @@ TEST_F(PermissionTest, ReadOnlyLrcIsLeftAloneAndTheNextSongIsWritten) {
     EXPECT_EQ(ReadFileBytes(Work() / "fresh.lrc"), ExpectedLrc("T", kLines));
     EXPECT_EQ(Names(Work()),
               (std::vector<std::string>{"fresh.lrc", "fresh.mp3", "kept.lrc", "kept.mp3"}));
+}
+
+// --embed over a song the user may not write: its tag stays as it was, with the error row after
+// its saved row; the other song gets its tag, and no copy is left behind.
+TEST_F(PermissionTest, ReadOnlySongKeepsItsTagAndItsLrcIsWritten) {
+    OpenWorkFolder();
+    fs::copy_file(kSong, Work() / "kept.mp3");
+    fs::permissions(Work() / "kept.mp3",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::copy_file(kSong, Work() / "tagged.mp3");
+    fs::permissions(Work() / "tagged.mp3", fs::perms::all);  // whoever runs may write it
+    const std::string before = ReadFileBytes(Work() / "kept.mp3");
+
+    std::vector<std::string> args = FolderArgs(service.Host());
+    args.insert(args.begin() + 1, "--embed");
+    const testing::ProcessResult run = CliAsUser(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto rows = LogRows(run.out);
+    const auto saved = std::find(rows.begin(), rows.end(), "5 가사 파일 저장 완료 (kept.mp3)");
+    ASSERT_NE(saved, rows.end()) << run.out;
+    ASSERT_NE(saved + 1, rows.end());
+    EXPECT_EQ(saved[1], "3 태그에 가사 저장 실패 (kept.mp3)");
+    EXPECT_FALSE(Has(rows, "3 태그에 가사 저장 실패 (tagged.mp3)")) << run.out;
+    EXPECT_EQ(ReadFileBytes(Work() / "kept.mp3"), before);
+    EXPECT_NE(ReadFileBytes(Work() / "tagged.mp3").rfind("ID3", 0), std::string::npos);
+    EXPECT_EQ(Names(Work()),
+              (std::vector<std::string>{"kept.lrc", "kept.mp3", "tagged.lrc", "tagged.mp3"}));
 }
 
 }  // namespace
