@@ -126,7 +126,7 @@ private:
         result.rows = std::move(rows.rows);
         if (body.empty()) return;
         result.hasFile = true;
-        result.lrcText = LrcHeader(result.info) + body;
+        result.lrcText = LrcFileText(result.info, body);
         result.file = PrepareTextFile(LrcPathFor(song.path), result.lrcText, encoding);
     }
 

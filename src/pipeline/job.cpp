@@ -187,15 +187,13 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
         if (Stopped(state)) return finish(0);
         if (success && folderMode && !state.lrcBody.empty()) {
             const int encoding = host.EncodingSetting();
-            const std::u16string lrcText = LrcHeader(info) + state.lrcBody;
-            const WriteResult written =
-                WriteTextFileAtomically(LrcPathFor(path), lrcText, encoding);
+            const WriteResult written = WriteLrcFile(path, info, state.lrcBody, encoding);
             host.JobMessage({JobEventKind::InfoLogged, InfoText(info), {}}, true);
             if (written) {
                 ++progress.saved;
                 host.JobMessage(
                     {JobEventKind::LrcSaved, FileMessage(text::LrcSaved, song.name), {}}, true);
-                EmbedInTag(state.options, host, song, lrcText,
+                EmbedInTag(state.options, host, song, LrcFileText(info, state.lrcBody),
                            std::string_view(checksum.data(), 32));
             } else {
                 ++progress.failed;

@@ -165,9 +165,13 @@ WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u1
 
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
                          std::u16string_view lrcBody, int encoding) {
+    return WriteTextFileAtomically(LrcPathFor(musicPath), LrcFileText(info, lrcBody), encoding);
+}
+
+std::u16string LrcFileText(const LyricInfo& info, std::u16string_view lrcBody) {
     std::u16string text = LrcHeader(info);
     text += lrcBody;
-    return WriteTextFileAtomically(LrcPathFor(musicPath), text, encoding);
+    return text;
 }
 
 std::u16string BuildSavedLyricsText(const LyricInfo& info, LyricView& view) {

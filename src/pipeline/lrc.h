@@ -90,6 +90,9 @@ WriteResult CommitPreparedFile(PreparedFile& prepared);
 // Removes a prepared file that is no longer wanted.
 void DiscardPreparedFile(PreparedFile& prepared);
 
+// The text of a song's LRC file: the header, then the rows' lines.
+std::u16string LrcFileText(const LyricInfo& info, std::u16string_view lrcBody);
+
 // Writes the LRC file beside the music file. False when it cannot be written.
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
                          std::u16string_view lrcBody, int encoding);
