@@ -40,3 +40,19 @@ quillon_start_xvfb() {
     done
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
 }
+
+# quillon_prepare_wine: readies the prefix in WINEPREFIX: one server for every program that
+# follows, Hangul in the dialogs' fonts, and a crash that ends its program with a backtrace on
+# stderr instead of waiting for a click on the crash dialog.
+quillon_prepare_wine() {
+    local font
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1
+    for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "굴림" Gulim; do
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
+            /d NanumGothic /f >/dev/null 2>&1
+    done
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1
+}

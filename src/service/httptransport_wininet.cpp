@@ -30,13 +30,29 @@ std::wstring Wide(std::string_view text) {
     return std::wstring(wide.begin(), wide.end());
 }
 
-// What the status callback tells one request; it lives until the request's handle is closed.
+// One request's state; it lives until the request's handle is gone. The status callback writes
+// here, and so does a call that was still pending when the request was given up: the send
+// reads its headers and body, the read fills `piece` and `buffer`. None of them may live on
+// the stack of the call that gave up.
 struct Completion {
     HANDLE done = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE closed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<DWORD_PTR> result{0};
     std::atomic<DWORD> error{0};
     std::atomic<bool> progressed{false};
+    std::wstring headers;
+    std::string body;
+    INTERNET_BUFFERSA piece{};
+    char buffer[16384];
+
+    // Makes `piece` ready for the next read into `buffer`.
+    INTERNET_BUFFERSA* NextPiece() {
+        piece = INTERNET_BUFFERSA{};
+        piece.dwStructSize = sizeof piece;
+        piece.lpvBuffer = buffer;
+        piece.dwBufferLength = sizeof buffer;
+        return &piece;
+    }
 
     ~Completion() {
         ::CloseHandle(done);
@@ -251,8 +267,8 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
         return response;
     }
 
-    std::wstring headers;
-    for (const std::string& header : request.headers) headers += Wide(header) + L"\r\n";
+    for (const std::string& header : request.headers) completion->headers += Wide(header) + L"\r\n";
+    completion->body = request.body;
     Clock::time_point active = Clock::now();
     // A failed step: what the system said, and whether the connection may be used again.
     const auto fail = [&](HttpError error, DWORD code, std::string text = {}) {
@@ -280,8 +296,8 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
 
     Wait wait = Wait::Done;
     const BOOL sent = ::HttpSendRequestW(
-        handle, headers.c_str(), static_cast<DWORD>(headers.size()),
-        const_cast<char*>(request.body.data()), static_cast<DWORD>(request.body.size()));
+        handle, completion->headers.c_str(), static_cast<DWORD>(completion->headers.size()),
+        completion->body.data(), static_cast<DWORD>(completion->body.size()));
     if (!pending(sent, limits.connectTimeout + limits.idleTimeout, wait)) {
         if (wait == Wait::Stopped) return fail(HttpError::Stopped, 0);
         if (wait == Wait::Idle) return fail(HttpError::Transport, 0, "no answer in time");
@@ -313,13 +329,8 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
     }
 
     // The body to its end: by its announced length, else until the reader has no more.
-    char buffer[16384];
     while (announced < 0 || static_cast<long long>(response.body.size()) < announced) {
-        INTERNET_BUFFERSA piece{};
-        piece.dwStructSize = sizeof piece;
-        piece.lpvBuffer = buffer;
-        piece.dwBufferLength = sizeof buffer;
-        const BOOL read = ::InternetReadFileExA(handle, &piece, IRF_ASYNC,
+        const BOOL read = ::InternetReadFileExA(handle, completion->NextPiece(), IRF_ASYNC,
                                                 reinterpret_cast<DWORD_PTR>(completion));
         if (!pending(read, limits.idleTimeout, wait)) {
             if (wait == Wait::Stopped) return fail(HttpError::Stopped, 0);
@@ -329,24 +340,22 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
                     "no data moved for " + std::to_string(limits.idleTimeout.count()) + " ms");
             return fail(HttpError::Transport, completion->error.load());
         }
-        if (piece.dwBufferLength == 0) {
+        const DWORD got = completion->piece.dwBufferLength;
+        if (got == 0) {
             if (announced >= 0) return fail(HttpError::Transport, 0, "the connection closed early");
             break;
         }
-        if (piece.dwBufferLength > limits.maxBodySize - response.body.size())
+        if (got > limits.maxBodySize - response.body.size())
             return fail(HttpError::TooLarge, 0,
                         "over " + std::to_string(limits.maxBodySize) + " bytes");
-        response.body.append(buffer, piece.dwBufferLength);
+        response.body.append(completion->buffer, got);
         if (isRunning && !isRunning()) return fail(HttpError::Stopped, 0);
     }
     if (announced >= 0) {
         // The reader knows the length too; asking once more lets it count the answer as done,
         // so that the connection goes back to be used again.
-        INTERNET_BUFFERSA end{};
-        end.dwStructSize = sizeof end;
-        end.lpvBuffer = buffer;
-        end.dwBufferLength = sizeof buffer;
-        if (!::InternetReadFileExA(handle, &end, IRF_NO_WAIT, 0)) ::GetLastError();
+        if (!::InternetReadFileExA(handle, completion->NextPiece(), IRF_NO_WAIT, 0))
+            ::GetLastError();
     }
     response.status = static_cast<long>(status);
     Release(handle, completion);

@@ -316,6 +316,17 @@ Clock::duration TimeToStop(LyricQuery& query, std::chrono::milliseconds delay,
     return end - Clock::time_point(Clock::duration(droppedAt.load()));
 }
 
+// Fills a stretch of stack below the caller's frame, lets `wait` pass and says whether the
+// stretch is as it was: a transfer given up may still complete, and what it writes must not
+// land where the caller's later calls keep their locals.
+[[gnu::noinline]] bool StackStaysIntact(std::chrono::milliseconds wait) {
+    volatile unsigned char stretch[256 * 1024];
+    for (auto& byte : stretch) byte = 0xA5;
+    std::this_thread::sleep_for(wait);
+    return std::all_of(std::begin(stretch), std::end(stretch),
+                       [](unsigned char byte) { return byte == 0xA5; });
+}
+
 TEST_F(ExecuteTest, StopsWithin100MsWhileThePeerIsSilent) {
     ScriptedServer server([](const ReceivedRequest&, PeerConnection& peer) {
         peer.Wait(10s);
@@ -339,6 +350,8 @@ TEST_F(ExecuteTest, StopsWithin100MsWhileTheBodyTrickles) {
     EXPECT_LT(TimeToStop(query, 300ms, result), 100ms);
     EXPECT_FALSE(result);
     EXPECT_EQ(result.status, QueryStatus::Stopped);
+    // The peer goes on trickling into the read that the stop gave up.
+    EXPECT_TRUE(StackStaysIntact(200ms));
 }
 
 TEST_F(ExecuteTest, FailsWhenNoByteArrivesForTheIdleTimeOut) {
