@@ -116,6 +116,29 @@ TEST_F(DiskFullTest, FullDiskKeepsEveryOldLrcLeavesNoTemporaryAndTheRunGoesOn) {
     EXPECT_GE(FreeBytes() + 4096, freeBefore);
 }
 
+// A disk with room for the LRC file but not for a copy of the song: the tag is written into a
+// copy, so the song itself is never touched.
+TEST_F(DiskFullTest, FullDiskDuringTheTagKeepsTheSongByteForByte) {
+    if (!Mount("size=256k,mode=0755")) GTEST_SKIP() << whyNot;
+    FakeService service;
+    const std::vector<std::string> lines = {"새 가사"};
+    service.SetAnswer(ChecksumOf(kSong), Answer("New", ServiceLyric(lines)));
+    fs::copy_file(kSong, disk / "song.mp3");
+    FillLeaving(16 * 1024);
+    ASSERT_LT(FreeBytes(), fs::file_size(kSong));
+
+    const testing::ProcessResult run =
+        Cli({"folder", "--host", service.Host(), "--encoding", "utf8", "--embed", disk.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(LogRows(run.out),
+              (std::vector<std::string>{
+                  "4 가사 정보 취득 개시 (song.mp3)", "2 제목: New, 가수: Singer, 앨범: Album",
+                  "5 가사 파일 저장 완료 (song.mp3)", "3 태그에 가사 저장 실패 (song.mp3)"}));
+    EXPECT_EQ(ReadFileBytes(disk / "song.mp3"), ReadFileBytes(kSong));
+    EXPECT_EQ(ReadFileBytes(disk / "song.lrc"), ExpectedLrc("New", lines));
+    EXPECT_EQ(TemporaryFiles(disk), 0);
+}
+
 // The other way a disk fills up: no file can be made because no inode is left, so not even the
 // temporary file comes into being.
 TEST_F(DiskFullTest, NoFreeInodeKeepsTheOldLrc) {
