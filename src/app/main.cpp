@@ -3,13 +3,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/quillonapp.h"
 #include "app/quillondlg.h"
+#include "application/startarguments.h"
 #include "common/exitstatus.h"
 #include "quillon_version.h"
+
+namespace {
+
+void PrintUsage() {
+    std::fputs(quillon::StartUsage, stdout);
+    std::fputs("\nQt's own options (-platform, -style, ...) are taken too.\n", stdout);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // The arguments that need no window system are answered before it is started.
@@ -19,7 +30,7 @@ int main(int argc, char** argv) {
             return quillon::ExitOk;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(quillon::StartUsage, stdout);
+            PrintUsage();
             return quillon::ExitOk;
         }
     }
@@ -27,9 +38,9 @@ int main(int argc, char** argv) {
     // The desktop entry that the window belongs to, for the desktop's task bar and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.brantwell.Quillon"));
     const quillon::StartArguments start =
-        quillon::ParseStartArguments(std::vector<std::string>(argv + 1, argv + argc));
+        quillon::ParseStartArguments(std::vector<std::filesystem::path>(argv + 1, argv + argc));
     if (start.action == quillon::StartArguments::Action::Help) {
-        std::fputs(quillon::StartUsage, stdout);
+        PrintUsage();
         return quillon::ExitOk;
     }
     if (start.action == quillon::StartArguments::Action::Usage) {

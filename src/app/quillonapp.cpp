@@ -13,38 +13,6 @@
 
 namespace quillon {
 
-const char StartUsage[] =
-    "Usage: quillon [FILE | FOLDER]\n"
-    "\n"
-    "Opens Quillon's window: a FILE in file mode, a FOLDER in folder mode, and without\n"
-    "either the last file chosen. Qt's own options (-platform, -style, ...) are taken too.\n"
-    "\n"
-    "  -h, --help   show this help and exit\n"
-    "  --version    print the version and exit\n";
-
-StartArguments ParseStartArguments(const std::vector<std::string>& args) {
-    StartArguments parsed;
-    bool optionsEnd = false;
-    for (const std::string& arg : args) {
-        if (!optionsEnd && arg == "--") {
-            optionsEnd = true;
-        } else if (!optionsEnd && (arg == "-h" || arg == "--help")) {
-            parsed.action = StartArguments::Action::Help;
-        } else if (!optionsEnd && arg.size() > 1 && arg.front() == '-') {
-            parsed.action = StartArguments::Action::Usage;
-            parsed.error = "unknown option " + arg;
-            return parsed;
-        } else if (parsed.open) {
-            parsed.action = StartArguments::Action::Usage;
-            parsed.error = "one file or folder at a time";
-            return parsed;
-        } else {
-            parsed.open = std::filesystem::path(arg);
-        }
-    }
-    return parsed;
-}
-
 CQuillonApp::CQuillonApp() : CQuillonApp([] { return StartNetworkLayer(); }) {}
 
 CQuillonApp::CQuillonApp(NetworkStartup startup) : startNetwork(std::move(startup)) {}

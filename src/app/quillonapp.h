@@ -11,17 +11,6 @@ class QTranslator;
 
 namespace quillon {
 
-// What the window's command line asks for, once Qt has taken its own options (-platform,
-// -style and the like) out of it.
-struct StartArguments {
-    enum class Action { Run, Help, Usage };
-    Action action = Action::Run;
-    std::optional<std::filesystem::path> open;  // the one FILE or FOLDER
-    std::string error;                          // with Usage
-};
-StartArguments ParseStartArguments(const std::vector<std::string>& args);
-extern const char StartUsage[];
-
 // The application: prepares the network layer, runs the main window until it closes, and ends.
 class CQuillonApp {
 public:

@@ -81,7 +81,8 @@ int CALLBACK BrowseProc(HWND window, UINT message, LPARAM lParam, LPARAM start) 
 
 }  // namespace
 
-CQuillonDlg::CQuillonDlg(SettingsPort& settings) : app(settings, *this) {}
+CQuillonDlg::CQuillonDlg(SettingsPort& settings, JobOptions options)
+    : app(settings, *this, std::move(options)) {}
 
 CQuillonDlg::~CQuillonDlg() {
     if (dialog != nullptr) ::DestroyWindow(dialog);
@@ -289,6 +290,11 @@ void CQuillonDlg::OnInitDialog() {
     HWND self = dialog;
     app.Connect([self] { ::PostMessageW(self, WM_JOB_CALL, 0, 0); });
     ready = true;
+    // Started on a folder: folder mode, as choosing it shows it.
+    if (app.InitialMode() == DownloadMode::Folder) {
+        ::SendMessageW(Control(IDC_MODE), CB_SETCURSEL, 1, 0);
+        app.OnModeChanged();
+    }
 }
 
 void CQuillonDlg::OnCommand(WORD id, WORD code) {

@@ -26,7 +26,8 @@ public:
     // Wakes the window's thread for the worker's next call.
     static constexpr UINT WM_JOB_CALL = WM_APP + 2;
 
-    explicit CQuillonDlg(SettingsPort& settings);
+    // `options.open`: a file or folder to start with instead of the last file.
+    explicit CQuillonDlg(SettingsPort& settings, JobOptions options = {});
     virtual ~CQuillonDlg();
     CQuillonDlg(const CQuillonDlg&) = delete;
     CQuillonDlg& operator=(const CQuillonDlg&) = delete;

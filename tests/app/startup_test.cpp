@@ -60,30 +60,6 @@ TEST_F(StartupTest, NetworkFailureShowsTheMessageAndEnds) {
     EXPECT_TRUE(fs::is_empty(root / "config"));
 }
 
-TEST(StartArgumentsTest, OneFileOrFolderAndTheUsualOptions) {
-    using Action = StartArguments::Action;
-    const struct {
-        std::vector<std::string> args;
-        Action action;
-        std::optional<fs::path> open;
-    } cases[] = {
-        {{}, Action::Run, std::nullopt},
-        {{"/music/a.mp3"}, Action::Run, fs::path("/music/a.mp3")},
-        {{"--", "-odd name.mp3"}, Action::Run, fs::path("-odd name.mp3")},
-        {{"-"}, Action::Run, fs::path("-")},
-        {{"--help"}, Action::Help, std::nullopt},
-        {{"-h"}, Action::Help, std::nullopt},
-        {{"--verbose", "a.mp3"}, Action::Usage, std::nullopt},
-        {{"a.mp3", "b.mp3"}, Action::Usage, fs::path("a.mp3")},
-    };
-    for (const auto& c : cases) {
-        const StartArguments parsed = ParseStartArguments(c.args);
-        EXPECT_EQ(parsed.action, c.action) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.open, c.open) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.error.empty(), c.action != Action::Usage);
-    }
-}
-
 // "Open with" on a song, or a folder given on the command line: the window starts in the
 // matching mode with that path, and keeps it as the last one chosen.
 TEST_F(StartupTest, AFolderStartsFolderModeAndAFileFileMode) {

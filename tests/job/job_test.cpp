@@ -9,12 +9,14 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "application/application.h"
+#include "application/startarguments.h"
 #include "audio/checksum.h"
 #include "pipeline/job.h"
 #include "pipeline/messages.h"
@@ -547,6 +549,34 @@ TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
     }
     EXPECT_TRUE(view.calls.empty()) << view.calls.front();
     EXPECT_TRUE(view.rows.rows.empty());
+}
+
+// The window's command line, as Linux (bytes) and Windows (UTF-16) give it.
+TEST(StartArgumentsTest, OneFileOrFolderAndTheUsualOptions) {
+    using Action = StartArguments::Action;
+    const fs::path korean(u8"앨범/노래.mp3");
+    const struct {
+        std::vector<fs::path> args;
+        Action action;
+        std::optional<fs::path> open;
+    } cases[] = {
+        {{}, Action::Run, std::nullopt},
+        {{"/music/a.mp3"}, Action::Run, fs::path("/music/a.mp3")},
+        {{korean}, Action::Run, korean},
+        {{"--", "-odd name.mp3"}, Action::Run, fs::path("-odd name.mp3")},
+        {{"-"}, Action::Run, fs::path("-")},
+        {{"--help"}, Action::Help, std::nullopt},
+        {{"-h"}, Action::Help, std::nullopt},
+        {{"--verbose", "a.mp3"}, Action::Usage, std::nullopt},
+        {{"a.mp3", "b.mp3"}, Action::Usage, fs::path("a.mp3")},
+    };
+    for (const auto& c : cases) {
+        const StartArguments parsed = ParseStartArguments(c.args);
+        EXPECT_EQ(parsed.action, c.action) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed.open, c.open) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed.error.empty(), c.action != Action::Usage);
+    }
+    EXPECT_EQ(ParseStartArguments({"--verbose"}).error, "unknown option --verbose");
 }
 
 }  // namespace

@@ -327,5 +327,28 @@ TEST_F(DialogTest, ClosingDuringASlowQueryIsPromptAndStoresThePathOfTheMode) {
     EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenDir), u"");
 }
 
+// "Open with" on a folder: the window starts in folder mode with it and keeps it as the last
+// folder; the last file stays.
+TEST_F(DialogTest, AFolderOnTheCommandLineStartsFolderMode) {
+    dlg.reset();
+    const fs::path folder = scratch.Path() / L"앨범";
+    fs::create_directory(folder);
+    settings->WriteText(SettingsPort::Text::LastOpenFile, song.u16string());
+    JobOptions options;
+    options.open = folder;
+    dlg = std::make_unique<TestDlg>(*settings, std::move(options));
+    ASSERT_NE(dlg->Create(), nullptr);
+    ::ShowWindow(dlg->Handle(), SW_SHOW);
+    EXPECT_EQ(::SendMessageW(Item(IDC_MODE), CB_GETCURSEL, 0, 0), 1);
+    wchar_t shown[MAX_PATH] = {};
+    ::GetWindowTextW(Item(IDC_PATH), shown, MAX_PATH);
+    EXPECT_EQ(fs::path(shown), folder);
+    EXPECT_TRUE(::IsWindowVisible(Item(IDC_LOG)));
+    EXPECT_FALSE(::IsWindowVisible(Item(IDC_LYRICS)));
+    ::SendMessageW(dlg->Handle(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenDir), folder.u16string());
+    EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenFile), song.u16string());
+}
+
 }  // namespace
 }  // namespace quillon::win32
