@@ -182,7 +182,11 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
 
         if (success) {
             if (Stopped(state)) return finish(0);
-            ComposeLyricRows(info.lyric, state.includeLine, host.Lyrics(), state.lrcBody);
+            // Laid out on this thread and handed over in one go: one call for the song rather
+            // than a wait for the front end at every row.
+            MemoryLyricView rows;
+            ComposeLyricRows(info.lyric, state.includeLine, rows, state.lrcBody);
+            host.AppendLyricRows(rows.rows);
         }
         if (Stopped(state)) return finish(0);
         if (success && folderMode && !state.lrcBody.empty()) {

@@ -4,7 +4,9 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cwchar>
+#include <deque>
 
 #include "service/textconv.h"
 
@@ -37,22 +39,77 @@ std::wstring ItemText(HWND window) {
     return text;
 }
 
+}  // namespace
+
 // The lyric view as the composition and the save command read and fill it, on the window's
-// thread.
+// thread. A song's rows go in a slice at a time, each slice short enough that the window keeps
+// answering in between (the list view takes about a millisecond a row under Wine); whatever
+// reads or changes the rows first takes in every row still waiting.
 class ReportListView final : public LyricView {
 public:
-    explicit ReportListView(ReportListCtrl& view) : list(view) {}
+    ReportListView(ReportListCtrl& view, HWND window) : list(view), owner(window) {}
 
-    int RowCount() override { return list.RowCount(); }
-    int AppendRow() override { return list.AppendRow(0); }
+    int RowCount() override {
+        Flush();
+        return list.RowCount();
+    }
+    int AppendRow() override {
+        Flush();
+        return list.AppendRow(0);
+    }
     void SetCell(int row, int column, std::u16string_view text) override {
+        Flush();
         list.SetCellText(row, column, Wide(text));
     }
-    std::u16string Cell(int row, int column) override { return Utf16(list.CellText(row, column)); }
+    std::u16string Cell(int row, int column) override {
+        Flush();
+        return Utf16(list.CellText(row, column));
+    }
+    void AppendRows(const std::vector<Row>& rows) override {
+        const bool idle = waiting.empty();
+        waiting.insert(waiting.end(), rows.begin(), rows.end());
+        if (idle) AppendSlice();
+    }
+
+    // Appends waiting rows for one slice of time, and asks for another turn if some remain.
+    void AppendSlice() {
+        if (waiting.empty()) return;
+        const auto until = std::chrono::steady_clock::now() + SliceTime;
+        list.SetRedraw(false);
+        do {
+            AppendNow(waiting.front());
+            waiting.pop_front();
+        } while (!waiting.empty() && std::chrono::steady_clock::now() < until);
+        list.SetRedraw(true);
+        if (!waiting.empty()) ::PostMessageW(owner, CQuillonDlg::WM_APPEND_ROWS, 0, 0);
+    }
+    // Every waiting row, now.
+    void Flush() {
+        if (waiting.empty()) return;
+        list.SetRedraw(false);
+        for (const Row& row : waiting) AppendNow(row);
+        waiting.clear();
+        list.SetRedraw(true);
+    }
+    // The rows are cleared: those waiting go too.
+    void Forget() { waiting.clear(); }
+    bool Waiting() const { return !waiting.empty(); }
 
 private:
+    static constexpr auto SliceTime = std::chrono::milliseconds(20);
+
+    void AppendNow(const Row& row) {
+        const int at = list.AppendRow(0);
+        list.SetCellText(at, TimeColumn, Wide(row[TimeColumn]));
+        list.SetCellText(at, LyricColumn, Wide(row[LyricColumn]));
+    }
+
     ReportListCtrl& list;
+    HWND owner;
+    std::deque<Row> waiting;
 };
+
+namespace {
 
 int LyricEditorKind(int column) {
     return column == LyricView::LyricColumn ? 0 : 2;
@@ -190,6 +247,9 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_JOB_CALL:
             app.Drain();
             return TRUE;
+        case WM_APPEND_ROWS:
+            if (lyricRows) lyricRows->AppendSlice();
+            return TRUE;
         case WM_CLOSE:
             OnClose();
             return TRUE;
@@ -285,7 +345,7 @@ void CQuillonDlg::OnInitDialog() {
 
     ::ShowWindow(Control(IDC_LOG), SW_HIDE);
     ::EnableWindow(Control(IDC_SAVE), FALSE);
-    lyricRows = std::make_unique<ReportListView>(lyricList);
+    lyricRows = std::make_unique<ReportListView>(lyricList, dialog);
 
     HWND self = dialog;
     app.Connect([self] { ::PostMessageW(self, WM_JOB_CALL, 0, 0); });
@@ -379,7 +439,16 @@ ControlValues CQuillonDlg::ReadControls() {
     return values;
 }
 
+LyricView& CQuillonDlg::LyricRows() {
+    return *lyricRows;
+}
+
+bool CQuillonDlg::RowsWaiting() const {
+    return lyricRows && lyricRows->Waiting();
+}
+
 void CQuillonDlg::ClearViews() {
+    if (lyricRows) lyricRows->Forget();
     lyricList.DeleteAllRows();
     logList.DeleteAllRows();
 }

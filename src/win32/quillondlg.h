@@ -18,6 +18,8 @@
 
 namespace quillon::win32 {
 
+class ReportListView;
+
 // The program's one window on Windows: the dialog of template 102, a view over the application
 // layer. It draws and asks through the system's dialogs; what each command does, and what the
 // controls show when, is the application's.
@@ -25,6 +27,8 @@ class CQuillonDlg : private AppView {
 public:
     // Wakes the window's thread for the worker's next call.
     static constexpr UINT WM_JOB_CALL = WM_APP + 2;
+    // Asks for the next slice of lyric rows still to be appended.
+    static constexpr UINT WM_APPEND_ROWS = WM_APP + 3;
 
     // `options.open`: a file or folder to start with instead of the last file.
     explicit CQuillonDlg(SettingsPort& settings, JobOptions options = {});
@@ -43,6 +47,8 @@ public:
     ReportListCtrl& LogList() { return logList; }
     TipWnd& Tip() { return tip; }
     QuillonApplication& App() { return app; }
+    // Whether lyric rows are still on their way into the list, a slice at a time.
+    bool RowsWaiting() const;
     SIZE InitialSize() const { return initialSize; }
 
     // Shows `text` in the tip above control `id`, with a beep, black on yellow.
@@ -74,7 +80,7 @@ private:
 
     // AppView: what the application asks of the window.
     ControlValues ReadControls() override;
-    LyricView& LyricRows() override { return *lyricRows; }
+    LyricView& LyricRows() override;
     void ClearViews() override;
     void ShowInfoFields(std::u16string_view title, std::u16string_view artist,
                         std::u16string_view album) override;
@@ -106,7 +112,7 @@ private:
     ReportListCtrl logList;
     BrowseEdit pathBox;
     TipWnd tip;
-    std::unique_ptr<LyricView> lyricRows;
+    std::unique_ptr<ReportListView> lyricRows;
     SIZE initialSize{};
     struct Anchored {
         int id;

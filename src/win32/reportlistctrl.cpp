@@ -186,8 +186,16 @@ std::wstring ReportListCtrl::CellText(int row, int column) const {
 }
 
 void ReportListCtrl::DeleteAllRows() {
+    // Drawn once, empty, rather than once per row that goes.
+    SetRedraw(false);
     ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    SetRedraw(true);
     tips.clear();
+}
+
+void ReportListCtrl::SetRedraw(bool on) {
+    ::SendMessageW(list, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on) ::InvalidateRect(list, nullptr, TRUE);
 }
 
 void ReportListCtrl::SetRowTip(int row, std::wstring_view tip) {

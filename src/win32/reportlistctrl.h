@@ -49,6 +49,8 @@ public:
     void SetCellText(int row, int column, std::wstring_view text);
     std::wstring CellText(int row, int column) const;
     void DeleteAllRows();
+    // Off: the list keeps its rows out of sight while many change; on again: drawn once.
+    void SetRedraw(bool on);
     // A tip shown over the row's cells (with info tips on); empty for none.
     void SetRowTip(int row, std::wstring_view tip);
     std::wstring RowTip(int row) const;

@@ -122,7 +122,8 @@ protected:
     void SetPath(const fs::path& path) { ::SetWindowTextW(Item(IDC_PATH), path.c_str()); }
     bool RunJob() {
         Click(IDC_DOWNLOAD);
-        return PumpUntil(dlg->Handle(), [this] { return !dlg->App().JobRunning(); });
+        return PumpUntil(dlg->Handle(),
+                         [this] { return !dlg->App().JobRunning() && !dlg->RowsWaiting(); });
     }
 
     FakeService service;

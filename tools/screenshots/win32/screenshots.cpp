@@ -78,7 +78,7 @@ int wmain(int argc, wchar_t** argv) {
     ::SetWindowPos(dlg.Handle(), nullptr, 40, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ::ShowWindow(dlg.Handle(), SW_SHOW);
     const auto click = [&](int id) { ::SendMessageW(dlg.Control(id), BM_CLICK, 0, 0); };
-    const auto running = [&] { return !dlg.App().JobRunning(); };
+    const auto running = [&] { return !dlg.App().JobRunning() && !dlg.RowsWaiting(); };
 
     // One song: its lyric rows with their translations, ready to save.
     ::SetWindowTextW(dlg.Control(IDC_PATH), (music / L"tone-a440.mp3").c_str());
