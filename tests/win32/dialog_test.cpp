@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "audio/checksum.h"
 #include "pipeline/textwriter.h"
+#include "service/textconv.h"
 #include "settings/usersettings.h"
 #include "support/fake_service.h"
 #include "support/files.h"
@@ -326,6 +328,32 @@ TEST_F(DialogTest, ClosingDuringASlowQueryIsPromptAndStoresThePathOfTheMode) {
     EXPECT_FALSE(::IsWindow(dlg->Handle()));
     EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenFile), song.u16string());
     EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenDir), u"");
+}
+
+// A long lyric goes into the list a slice at a time after the job has ended; a save at once
+// still holds every row, and the list has them all afterwards.
+TEST_F(DialogTest, LongLyricSavedAtOnceHoldsEveryRow) {
+    AudioChecksummer checksummer;
+    AudioChecksum sum;
+    ASSERT_EQ(checksummer.Compute(kSong, sum), ChecksumStatus::Ok);
+    std::string lyric;
+    std::u16string expected = u"[ar:Singer]\r\n[ti:긴 노래]\r\n[al:Album]";
+    for (int i = 0; i < 1500; ++i) {
+        char time[16];
+        std::snprintf(time, sizeof time, "%02d:%02d.00", i / 60, i % 60);
+        lyric += std::string("[") + time + "]줄 " + std::to_string(i) + "&lt;br&gt;";
+        expected += u"\r\n[" + Utf8ToWide(time) + u"]줄 " + Utf8ToWide(std::to_string(i));
+    }
+    service.SetAnswer(std::string(sum.data(), 32), Answer("긴 노래", lyric));
+    SetPath(song);
+    Click(IDC_DOWNLOAD);
+    ASSERT_TRUE(PumpUntil(dlg->Handle(), [this] { return !dlg->App().JobRunning(); }));
+    const fs::path saved = scratch.Path() / "long.lrc";
+    dlg->saveAnswer = TestDlg::SaveChoice{saved.wstring(), 2};
+    Click(IDC_SAVE);
+    EXPECT_EQ(ReadFileBytes(saved), testing::Utf16Bytes(expected, false));
+    EXPECT_FALSE(dlg->RowsWaiting());
+    EXPECT_EQ(dlg->LyricList().RowCount(), 1500);
 }
 
 // "Open with" on a folder: the window starts in folder mode with it and keeps it as the last
