@@ -137,7 +137,7 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
     HttpResponse response;
     if (!Prepare()) {
         response.error = HttpError::Transport;
-        response.message = "cannot create an HTTP handle";
+        response.message = "HTTP 핸들을 만들 수 없습니다";
         return response;
     }
     if (StopRequested(&isRunning)) {
@@ -219,11 +219,10 @@ HttpResponse CurlTransport::Post(const HttpRequest& request, const StopPredicate
         response.error = HttpError::Stopped;
     } else if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         response.error = HttpError::TooLarge;
-        response.message = "over " + std::to_string(limits.maxBodySize) + " bytes";
+        response.message = OverLimitText(limits.maxBodySize);
     } else if (idle) {
         response.error = HttpError::Transport;
-        response.message =
-            "no data moved for " + std::to_string(limits.idleTimeout.count()) + " ms";
+        response.message = IdleText(limits.idleTimeout);
     } else if (!done || result != CURLE_OK) {
         response.error = HttpError::Transport;
         // A connection the system refused or could not reach reads best in the system's words.

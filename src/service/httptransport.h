@@ -43,6 +43,14 @@ struct HttpLimits {
     std::chrono::milliseconds stopPollInterval{20};
 };
 
+// The transports' own words for the limits they enforce.
+inline std::string OverLimitText(std::size_t maxBodySize) {
+    return std::to_string(maxBodySize) + "바이트 초과";
+}
+inline std::string IdleText(std::chrono::milliseconds idle) {
+    return std::to_string(idle.count()) + " ms 동안 주고받은 데이터가 없습니다";
+}
+
 using StopPredicate = std::function<bool()>;  // returns false once the caller wants to stop
 
 // The seam between the lyrics service client and the HTTP library. A transport may keep its

@@ -245,7 +245,7 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
     const Target target = ParseUrl(request.url);
     if (!target.valid) {
         response.error = HttpError::Transport;
-        response.message = "not an http address: " + request.url;
+        response.message = "http 주소가 아닙니다: " + request.url;
         return response;
     }
     if (!Prepare(request, target, response)) {
@@ -323,8 +323,7 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
     if (::HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize, nullptr)) {
         announced = _wtoi64(lengthText);
         if (announced < 0 || static_cast<unsigned long long>(announced) > limits.maxBodySize) {
-            return fail(HttpError::TooLarge, 0,
-                        "over " + std::to_string(limits.maxBodySize) + " bytes");
+            return fail(HttpError::TooLarge, 0, OverLimitText(limits.maxBodySize));
         }
     }
 
@@ -335,9 +334,7 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
         if (!pending(read, limits.idleTimeout, wait)) {
             if (wait == Wait::Stopped) return fail(HttpError::Stopped, 0);
             if (wait == Wait::Idle)
-                return fail(
-                    HttpError::Transport, 0,
-                    "no data moved for " + std::to_string(limits.idleTimeout.count()) + " ms");
+                return fail(HttpError::Transport, 0, IdleText(limits.idleTimeout));
             return fail(HttpError::Transport, completion->error.load());
         }
         const DWORD got = completion->piece.dwBufferLength;
@@ -346,8 +343,7 @@ HttpResponse WinInetTransport::Post(const HttpRequest& request, const StopPredic
             break;
         }
         if (got > limits.maxBodySize - response.body.size())
-            return fail(HttpError::TooLarge, 0,
-                        "over " + std::to_string(limits.maxBodySize) + " bytes");
+            return fail(HttpError::TooLarge, 0, OverLimitText(limits.maxBodySize));
         response.body.append(completion->buffer, got);
         if (isRunning && !isRunning()) return fail(HttpError::Stopped, 0);
     }

@@ -1,6 +1,10 @@
 #include "service/lyricquery.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <tuple>
+#include <utility>
 
 #include "service/httptransport.h"
 #include "service/textconv.h"
@@ -59,6 +63,71 @@ void RestoreLineBreaks(std::u16string& lyric) {
     lyric = std::move(out);
 }
 
+// The character a well-formed reference at `text[at]` ("&amp;", "&#233;", "&#xE9;") stands for,
+// and the reference's length; nothing for a stray "&", an unknown name, and a number that names
+// no character (U+0000, a surrogate, above U+10FFFF).
+struct Reference {
+    char32_t character = 0;
+    std::size_t length = 0;
+};
+std::optional<Reference> ReadReference(std::u16string_view text, std::size_t at) {
+    static constexpr std::pair<std::u16string_view, char16_t> Named[] = {
+        {u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'}, {u"&apos;", u'\''}};
+    const std::u16string_view rest = text.substr(at);
+    for (const auto& [name, character] : Named)
+        if (rest.starts_with(name)) return Reference{character, name.size()};
+    if (!rest.starts_with(u"&#")) return std::nullopt;
+    const bool hex = rest.size() > 2 && rest[2] == u'x';
+    std::size_t i = hex ? 3 : 2;
+    const std::size_t first = i;
+    char32_t value = 0;
+    for (; i < rest.size(); ++i) {
+        const char16_t c = rest[i];
+        int digit = -1;
+        if (c >= u'0' && c <= u'9') digit = c - u'0';
+        if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+        if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+        if (digit < 0) break;
+        // Past the last character the value only has to stay out of range.
+        value =
+            std::min<char32_t>(value * (hex ? 16 : 10) + static_cast<char32_t>(digit), 0x110000);
+    }
+    if (i == first || i >= rest.size() || rest[i] != u';') return std::nullopt;
+    if (value == 0 || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return std::nullopt;
+    return Reference{value, i + 1};
+}
+
+}  // namespace
+
+std::u16string DecodeXmlReferences(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t at = text.find(u'&'); at != std::u16string_view::npos;
+         at = text.find(u'&', at)) {
+        const std::optional<Reference> reference = ReadReference(text, at);
+        if (!reference) {
+            ++at;
+            continue;
+        }
+        out.append(text.substr(from, at - from));
+        const char32_t c = reference->character;
+        if (c > 0xFFFF) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        at += reference->length;
+        from = at;
+    }
+    if (from == 0) return std::u16string(text);
+    out.append(text.substr(from));
+    return out;
+}
+
+namespace {
+
 // A host is a name, an IPv4 address or a bracketed IPv6 address, optionally with ":port". Any
 // other character would change the URL's meaning (a path, credentials, a fragment).
 bool IsPlainHost(std::string_view host) {
@@ -72,24 +141,20 @@ bool IsPlainHost(std::string_view host) {
     return true;
 }
 
-// "host:port", the default HTTP port written out when none is given.
-std::string HostWithPort(const std::string& host) {
-    const std::size_t close = host.rfind(']');
-    const std::size_t colon = host.rfind(':');
-    const bool hasPort =
-        colon != std::string::npos && (close == std::string::npos || colon > close);
-    return hasPort ? host : host + ":80";
-}
-
 }  // namespace
 
 void ExtractLyricInfo(std::u16string_view answer, LyricInfo& info) {
-    ExtractField(answer, u"<strTitle>", u"</strTitle>", info.title);
-    ExtractField(answer, u"<strArtist>", u"</strArtist>", info.artist);
-    ExtractField(answer, u"<strAlbum>", u"</strAlbum>", info.album);
-    // A lyric that this answer does not carry is kept as it was, breaks and all.
-    if (ExtractField(answer, u"<strLyric>", u"</strLyric>", info.lyric))
-        RestoreLineBreaks(info.lyric);
+    // A field that this answer does not carry is kept as it was, breaks and all; one it carries
+    // is read once: the escaped line breaks of the lyric first, then every reference, so that
+    // "&amp;lt;" stays "&lt;".
+    for (auto [open, close, field] : {std::tuple{u"<strTitle>", u"</strTitle>", &info.title},
+                                      std::tuple{u"<strArtist>", u"</strArtist>", &info.artist},
+                                      std::tuple{u"<strAlbum>", u"</strAlbum>", &info.album},
+                                      std::tuple{u"<strLyric>", u"</strLyric>", &info.lyric}}) {
+        if (!ExtractField(answer, open, close, *field)) continue;
+        if (field == &info.lyric) RestoreLineBreaks(*field);
+        *field = DecodeXmlReferences(*field);
+    }
 }
 
 struct LyricQuery::Impl {
@@ -118,7 +183,7 @@ QueryResult LyricQuery::Execute(std::string_view request, LyricInfo& info,
     QueryResult result;
     if (!IsPlainHost(impl->host)) {
         result.status = QueryStatus::BadHost;
-        result.detail = "not a host name or address: " + impl->host;
+        result.detail = impl->host;
         return result;
     }
     request = request.substr(0, request.find('\0'));
@@ -141,7 +206,7 @@ QueryResult LyricQuery::Execute(std::string_view request, LyricInfo& info,
             return result;
         case HttpError::Transport:
             result.status = QueryStatus::Transport;
-            result.detail = HostWithPort(impl->host) + ": " + response.message;
+            result.host = HostWithPort(impl->host);
             return result;
     }
     if (response.status != 200) {
@@ -165,18 +230,29 @@ std::string QueryResult::Cause() const {
         case QueryStatus::Found:
             return {};
         case QueryStatus::NoLyric:
-            return "no lyric for this song";
+            return "가사 서비스에 이 곡의 가사가 없습니다";
         case QueryStatus::HttpStatus:
-            return "HTTP status " + std::to_string(httpStatus);
+            return "가사 서비스가 HTTP 상태 " + std::to_string(httpStatus) + "(으)로 답했습니다";
         case QueryStatus::TooLarge:
-            return "answer too large" + (detail.empty() ? std::string() : " (" + detail + ")");
+            return "가사 서비스의 답이 너무 큽니다" +
+                   (detail.empty() ? std::string() : " (" + detail + ")");
         case QueryStatus::Stopped:
-            return "stopped";
-        case QueryStatus::Transport:
+            return "중지되었습니다";
         case QueryStatus::BadHost:
+            return "가사 서비스의 주소가 올바르지 않습니다: " + detail;
+        case QueryStatus::Transport:
             break;
     }
-    return detail;
+    // The transport's (or the system's) own words after the sentence.
+    return "가사 서비스(" + host + ")와 통신하지 못했습니다: " + detail;
+}
+
+std::string HostWithPort(std::string_view host) {
+    const std::size_t close = host.rfind(']');
+    const std::size_t colon = host.rfind(':');
+    const bool hasPort =
+        colon != std::string_view::npos && (close == std::string_view::npos || colon > close);
+    return hasPort ? std::string(host) : std::string(host) + ":80";
 }
 
 std::string ResolveServiceHost(std::string_view cliHost, std::string_view settingHost) {

@@ -32,19 +32,27 @@ struct QueryResult {
     long httpStatus = 0;
     int retryAfterSeconds = -1;  // how long the service asked to be left alone, -1 if it did not
     std::string detail;          // the transport's own words on what went wrong
+    std::string host;            // "host:port" of a transport failure
 
     // Status 200 read to its end, whatever it held.
     bool Answered() const { return status == QueryStatus::Found || status == QueryStatus::NoLyric; }
     // The exchange's own true or false: answered.
     operator bool() const { return Answered(); }
-    // Why it failed, for a person ("127.0.0.1:80: Connection refused", "HTTP status 500"); empty
-    // when it found a lyric.
+    // Why it failed, for a person, in Korean with the library's or the system's own words after
+    // it ("가사 서비스(127.0.0.1:80)와 통신하지 못했습니다: Connection refused"); empty when it
+    // found a lyric.
     std::string Cause() const;
 };
 
 // Cuts the four fields out of a decoded answer by their literal tags. A field whose opening tag
-// is missing keeps what it held; "&lt;br&gt;" becomes a line feed in the lyric only.
+// is missing keeps what it held; "&lt;br&gt;" becomes a line feed in the lyric only, then the
+// references of every field are decoded once (DecodeXmlReferences).
 void ExtractLyricInfo(std::u16string_view answer, LyricInfo& info);
+
+// The five predefined entities and the decimal and hexadecimal character references of `text`,
+// decoded once, left to right. What is not a well-formed reference to a character (a stray "&",
+// "&#0;", a surrogate, a number above U+10FFFF) stays as it is.
+std::u16string DecodeXmlReferences(std::u16string_view text);
 
 // The GetLyric5 exchange with the lyrics service at `host` ("host" or "host:port"). One object
 // serves a whole job so that the connection can be reused from file to file.
@@ -73,6 +81,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl;
 };
+
+// "host:port", the default HTTP port written out when none is given.
+std::string HostWithPort(std::string_view host);
 
 // The lyrics service host: the CLI's --host if given, else QUILLON_SERVICE_HOST if set and not
 // empty, else the ServiceHost setting, else "localhost".

@@ -111,11 +111,10 @@ TEST_F(LyricsdTest, ServesTheCatalogueToTheClient) {
         LyricInfo info;
         ASSERT_TRUE(
             query.Execute(LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(song)), info));
-        EXPECT_EQ(info.title, u"봄날 &amp; Spring");
+        EXPECT_EQ(info.title, u"봄날 & Spring");
         EXPECT_EQ(info.artist, u"방탄소년단");
-        EXPECT_EQ(info.album, u"&lt;Album&gt;");
-        EXPECT_EQ(info.lyric,
-                  u"[00:01.00]보고 싶다\n[00:01.00]I miss you\n[00:05.50]a &lt; b &amp; c");
+        EXPECT_EQ(info.album, u"<Album>");
+        EXPECT_EQ(info.lyric, u"[00:01.00]보고 싶다\n[00:01.00]I miss you\n[00:05.50]a < b & c");
 
         LyricInfo unknown;
         ASSERT_TRUE(
@@ -174,7 +173,7 @@ TEST_F(LyricsdTest, HangUpIndexesAgainWithoutDroppingAnswersInFlight) {
     service->Signal(SIGHUP);
     asking.join();
     EXPECT_TRUE(answered);
-    EXPECT_EQ(inFlight.title, u"봄날 &amp; Spring");
+    EXPECT_EQ(inFlight.title, u"봄날 & Spring");
     ASSERT_TRUE(logged("re-indexed 2 songs from", folder.Root())) << service->Log();
 
     LyricQuery query("127.0.0.1:" + std::to_string(port));
@@ -188,7 +187,7 @@ TEST_F(LyricsdTest, HangUpIndexesAgainWithoutDroppingAnswersInFlight) {
     EXPECT_TRUE(logged("the catalogue stays as it was", moved));
     LyricInfo kept;
     EXPECT_TRUE(query.Execute(known, kept));
-    EXPECT_EQ(kept.title, u"봄날 &amp; Spring");
+    EXPECT_EQ(kept.title, u"봄날 & Spring");
     std::filesystem::rename(moved, folder.Root());
 
     service->Signal(SIGTERM);

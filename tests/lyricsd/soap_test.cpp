@@ -97,23 +97,25 @@ TEST(BuildGetLyric5Response, ClientReadsBackWhatTheCatalogueHolds) {
               std::string::npos);
 
     const LyricInfo info = ReadBack(answer);
-    EXPECT_EQ(info.title, u"Tom &amp; Jerry &lt;Live&gt;");  // the client decodes no entity
+    EXPECT_EQ(info.title, u"Tom & Jerry <Live>");
     EXPECT_EQ(info.artist, u"방탄소년단");
-    EXPECT_EQ(info.album, u"&lt;/strAlbum&gt;");
+    EXPECT_EQ(info.album, u"</strAlbum>");
     // An escaped <br> inside a line is indistinguishable from the break between lines.
-    EXPECT_EQ(info.lyric, u"[00:01.00]a &lt; b &amp; c\n[00:02.00]봄날\n[00:03.00]\n");
+    EXPECT_EQ(info.lyric, u"[00:01.00]a < b & c\n[00:02.00]봄날\n[00:03.00]\n");
 }
 
 TEST(BuildGetLyric5Response, CharacterOutsideTheBmpSwallowsNoMarkup) {
-    // Found by lyricsd_lrc_fuzzer: the client reads a four-byte sequence as three bytes plus the
-    // start of another sequence, which took the "</" of </strTitle> (an empty title) and the
-    // "&l" of the break after a line (two lines run together).
+    // Found by lyricsd_lrc_fuzzer: a client that reads a four-byte sequence as three bytes plus
+    // the start of another sequence took the "</" of </strTitle> (an empty title) and the "&l"
+    // of the break after a line (two lines run together). Such characters go out as references.
     LrcSong song;
     song.title = "Song \xF0\x9F\x8E\xB5";
     song.lines = {"[00:01.00]a\xF0\x9F\x8E\xB5", "[00:02.00]b"};
-    const LyricInfo info = ReadBack(BuildGetLyric5Response(&song));
-    EXPECT_EQ(info.title, u"Song \uFFFD");
-    EXPECT_EQ(info.lyric, u"[00:01.00]a\uFFFD\n[00:02.00]b");
+    const std::string answer = BuildGetLyric5Response(&song);
+    EXPECT_NE(answer.find("<strTitle>Song &#x1F3B5;</strTitle>"), std::string::npos);
+    const LyricInfo info = ReadBack(answer);
+    EXPECT_EQ(info.title, u"Song \U0001F3B5");
+    EXPECT_EQ(info.lyric, u"[00:01.00]a\U0001F3B5\n[00:02.00]b");
 }
 
 TEST(BuildGetLyric5Response, UnknownSongHasEmptyFields) {

@@ -100,13 +100,18 @@ TEST_F(ExecuteTest, SendsExactlyTheServiceRequest) {
     EXPECT_EQ(request.body, std::string(std::istreambuf_iterator<char>(golden), {}));
 }
 
+// The Korean sentence before the transport's own words.
+std::string TransportFailed(const std::string& host) {
+    return "가사 서비스(" + host + ")와 통신하지 못했습니다: ";
+}
+
 struct AnswerCase {
     const char* name;
     std::string rawAnswer;  // everything the peer sends before it closes the connection
     bool result;
     LyricInfo expected;
     QueryStatus status = QueryStatus::Found;
-    const char* cause = "";  // how the cause begins after "127.0.0.1:PORT: " for the transport's
+    const char* cause = "";  // how the cause begins, for the transport's after TransportFailed()
 };
 
 std::string ChunkedAnswer(std::string_view body, bool complete) {
@@ -128,10 +133,11 @@ const AnswerCase AnswerCases[] = {
      HttpAnswer(200, Answer("<strLyric>[00:01.00]one&lt;br&gt;[00:02.00]two</strLyric>")),
      true,
      {u"title?", u"artist?", u"album?", u"[00:01.00]one\n[00:02.00]two"}},
-    {"EscapedAmpersandStays",
-     HttpAnswer(200, Answer("<strTitle>Tom &amp; Jerry</strTitle>")),
+    {"EntitiesAreDecodedOnce",
+     HttpAnswer(200, Answer("<strTitle>Tom &amp; Jerry</strTitle><strArtist>&amp;lt;A&#x26;B&gt;"
+                            "</strArtist><strLyric>[00:01.00]a &lt;br&gt; b&#44;&amp;</strLyric>")),
      true,
-     {u"Tom &amp; Jerry", u"artist?", u"album?", u"lyric?"}},
+     {u"Tom & Jerry", u"&lt;A&B>", u"album?", u"[00:01.00]a \n b,&"}},
     {"KoreanUtf8ArrivesIntact",
      HttpAnswer(200, Answer("<strTitle>봄날</strTitle><strArtist>방탄소년단</strArtist>"
                             "<strAlbum>You Never Walk Alone</strAlbum>"
@@ -140,12 +146,12 @@ const AnswerCase AnswerCases[] = {
      {u"봄날", u"방탄소년단", u"You Never Walk Alone", u"[00:10.00]보고 싶다"}},
     {"Status500WithFaultFails",
      HttpAnswer(500, Answer("<soap:Fault><strTitle>F</strTitle></soap:Fault>")), false, Sentinel(),
-     QueryStatus::HttpStatus, "HTTP status 500"},
+     QueryStatus::HttpStatus, "가사 서비스가 HTTP 상태 500(으)로 답했습니다"},
     {"Status404Fails", HttpAnswer(404, "<strTitle>F</strTitle>", "text/plain"), false, Sentinel(),
-     QueryStatus::HttpStatus, "HTTP status 404"},
+     QueryStatus::HttpStatus, "가사 서비스가 HTTP 상태 404(으)로 답했습니다"},
     {"RedirectIsNotFollowed",
      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 0\r\n\r\n", false,
-     Sentinel(), QueryStatus::HttpStatus, "HTTP status 302"},
+     Sentinel(), QueryStatus::HttpStatus, "가사 서비스가 HTTP 상태 302(으)로 답했습니다"},
     {"EmptyBodyKeepsEveryField", HttpAnswer(200, ""), true, Sentinel()},
     {"OpeningTagWithoutClosingTagEmptiesTheField",
      HttpAnswer(200, Answer("<strTitle>never closed")),
@@ -156,7 +162,7 @@ const AnswerCase AnswerCases[] = {
      true,
      {u"title?", u"artist?", u"album?", u""},
      QueryStatus::NoLyric,
-     "no lyric for this song"},
+     "가사 서비스에 이 곡의 가사가 없습니다"},
     {"ZeroByteEndsTheAnswer",
      HttpAnswer(200, std::string("<strArtist>A</strArtist>\0<strTitle>T</strTitle>", 47)),
      true,
@@ -208,13 +214,15 @@ TEST_P(ExecuteAnswerTest, ResultAndFields) {
     if (!windowsStatus) {
         EXPECT_EQ(result.status, c.status);
     }
-    const std::string cause = c.status == QueryStatus::Transport
-                                  ? (windowsStatus ? "HTTP status " : server.Host() + ": ")
-                                  : std::string(c.cause);
+    const std::string cause =
+        c.status == QueryStatus::Transport
+            ? (windowsStatus ? "가사 서비스가 HTTP 상태 " : TransportFailed(server.Host()))
+            : std::string(c.cause);
 #else
     EXPECT_EQ(result.status, c.status);
-    const std::string cause =
-        c.status == QueryStatus::Transport ? server.Host() + ": " + c.cause : std::string(c.cause);
+    const std::string cause = c.status == QueryStatus::Transport
+                                  ? TransportFailed(server.Host()) + c.cause
+                                  : std::string(c.cause);
 #endif
     EXPECT_TRUE(result.Cause().starts_with(cause)) << result.Cause();
     EXPECT_EQ(c.status == QueryStatus::Found, result.Cause().empty()) << result.Cause();
@@ -240,10 +248,11 @@ TEST_F(ExecuteTest, ConnectionRefusedFails) {
     EXPECT_FALSE(result);
     EXPECT_LT(Clock::now() - start, 2s);
 #ifdef _WIN32
-    EXPECT_TRUE(result.Cause().starts_with("127.0.0.1:" + std::to_string(port) + ": "))
+    EXPECT_TRUE(result.Cause().starts_with(TransportFailed("127.0.0.1:" + std::to_string(port))))
         << result.Cause();
 #else
-    EXPECT_EQ(result.Cause(), "127.0.0.1:" + std::to_string(port) + ": Connection refused");
+    EXPECT_EQ(result.Cause(),
+              TransportFailed("127.0.0.1:" + std::to_string(port)) + "Connection refused");
 #endif
     EXPECT_EQ(info.title, u"title?");
 }
@@ -367,7 +376,8 @@ TEST_F(ExecuteTest, FailsWhenNoByteArrivesForTheIdleTimeOut) {
     const auto start = Clock::now();
     const QueryResult result = query.Execute(LyricQuery::BuildRequest(Checksum), info);
     EXPECT_FALSE(result);
-    EXPECT_EQ(result.Cause(), server.Host() + ": no data moved for 300 ms");
+    EXPECT_EQ(result.Cause(),
+              TransportFailed(server.Host()) + "300 ms 동안 주고받은 데이터가 없습니다");
     EXPECT_GE(Clock::now() - start, 300ms);
     EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_EQ(info.title, u"title?");
@@ -396,7 +406,7 @@ TEST_F(ExecuteTest, AnswerOver32MiBFails) {
     const QueryResult result =
         LyricQuery(streamed.Host()).Execute(LyricQuery::BuildRequest(Checksum), info);
     EXPECT_EQ(result.status, QueryStatus::TooLarge);
-    EXPECT_EQ(result.Cause(), "answer too large (over 33554432 bytes)");
+    EXPECT_EQ(result.Cause(), "가사 서비스의 답이 너무 큽니다 (33554432바이트 초과)");
     EXPECT_EQ(info.title, u"title?");
 }
 

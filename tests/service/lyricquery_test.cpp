@@ -1,4 +1,5 @@
 #include "service/lyricquery.h"
+#include "service/textconv.h"
 #include "support/environment.h"
 #include "support/files.h"
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace quillon {
 namespace {
@@ -44,12 +46,34 @@ TEST(ExtractLyricInfo, CutsFieldsByTheirLiteralTags) {
     EXPECT_EQ(info.lyric, u"[00:01.00]one\n[00:02.00]two");
 }
 
-TEST(ExtractLyricInfo, DecodesNoEntityButTheLyricBreak) {
+TEST(ExtractLyricInfo, DecodesReferencesOnceAfterTheLyricBreaks) {
+    // The lyric's escaped breaks are line feeds first; every reference is then decoded once.
     const LyricInfo info = Extract(
-        u"<strTitle>Tom &amp; Jerry&lt;br&gt;</strTitle>"
+        u"<strTitle>Tom &amp; Jerry&lt;br&gt;</strTitle><strArtist>&#xAC00;&#44032;</strArtist>"
         u"<strLyric>&lt;br&gt;&lt;br&gt;a &lt; b&amp;lt;br&amp;gt;&lt;br&gt</strLyric>");
-    EXPECT_EQ(info.title, u"Tom &amp; Jerry&lt;br&gt;");
-    EXPECT_EQ(info.lyric, u"\n\na &lt; b&amp;lt;br&amp;gt;&lt;br&gt");
+    EXPECT_EQ(info.title, u"Tom & Jerry<br>");
+    EXPECT_EQ(info.artist, u"가가");
+    EXPECT_EQ(info.lyric, u"\n\na < b&lt;br&gt;<br&gt");
+}
+
+TEST(DecodeXmlReferences, DecodesWellFormedReferencesAndKeepsTheRest) {
+    const std::pair<std::u16string_view, std::u16string_view> cases[] = {
+        {u"&amp;&lt;&gt;&quot;&apos;", u"&<>\"'"},
+        {u"&amp;lt;", u"&lt;"},  // once
+        {u"x &#65;&#x41;&#X41;&#0065;", u"x AA&#X41;A"},
+        {u"&#x1F3B5; &#127925;", u"\U0001F3B5 \U0001F3B5"},
+        {u"end &amp;", u"end &"},
+        {u"end &amp", u"end &amp"},
+        {u"R&B & soul &;", u"R&B & soul &;"},
+        {u"&#0; &#x0;", u"&#0; &#x0;"},
+        {u"&#xD800; &#56320;", u"&#xD800; &#56320;"},
+        {u"&#1114112; &#x110000; &#99999999999999999999;",
+         u"&#1114112; &#x110000; &#99999999999999999999;"},
+        {u"&#x10FFFF;", u"\U0010FFFF"},
+        {u"&#; &#x; &#12a; &nbsp; &AMP;", u"&#; &#x; &#12a; &nbsp; &AMP;"},
+    };
+    for (const auto& [text, decoded] : cases)
+        EXPECT_EQ(DecodeXmlReferences(text), decoded) << WideToUtf8(text);
 }
 
 TEST(ExtractLyricInfo, MissingOrMisplacedClosingTagEmptiesTheField) {

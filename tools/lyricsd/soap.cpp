@@ -1,5 +1,7 @@
 #include "lyricsd/soap.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace quillon::lyricsd {
@@ -182,23 +184,29 @@ private:
     std::string checksum;
 };
 
-// A field's text as the client can read it: escaped, and with every character outside the Basic
-// Multilingual Plane as U+FFFD. The client takes each UTF-8 sequence for at most three bytes, so
-// a four-byte sequence would swallow the two bytes after it: the "</" of the closing tag, or
-// the "&l" of a line break.
+// A field's text as every client can read it: escaped, and with every character outside the
+// Basic Multilingual Plane as a character reference. A client that takes each UTF-8 sequence
+// for at most three bytes would let a four-byte sequence swallow the two bytes after it (the
+// "</" of the closing tag, or the "&l" of a line break); a reference is plain ASCII, and a
+// client that decodes references gets the character back.
 std::string ClientText(std::string_view text) {
     const std::string escaped = XmlEscape(text);
     std::string out;
     out.reserve(escaped.size());
     for (std::size_t i = 0; i < escaped.size(); ++i) {
-        if ((static_cast<unsigned char>(escaped[i]) & 0xF8) != 0xF0) {
+        const auto lead = static_cast<unsigned char>(escaped[i]);
+        // The text is well-formed UTF-8: a lead byte of four is followed by its three.
+        if ((lead & 0xF8) != 0xF0 || i + 3 >= escaped.size()) {
             out.push_back(escaped[i]);
             continue;
         }
-        out.append("\xEF\xBF\xBD");
-        while (i + 1 < escaped.size() &&
-               (static_cast<unsigned char>(escaped[i + 1]) & 0xC0) == 0x80)
-            ++i;
+        std::uint32_t c = lead & 0x07u;
+        for (std::size_t k = 1; k <= 3; ++k)
+            c = (c << 6) | (static_cast<unsigned char>(escaped[i + k]) & 0x3Fu);
+        char reference[16];
+        std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(c));
+        out.append(reference);
+        i += 3;
     }
     return out;
 }

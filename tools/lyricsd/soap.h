@@ -34,7 +34,8 @@ std::string XmlEscape(std::string_view text);
 
 // The SOAP 1.2 answer to GetLyric5. With no song the answer carries a false result and empty
 // fields. The lyric's lines are escaped one by one and joined by an escaped <br>. Characters
-// outside the Basic Multilingual Plane go out as U+FFFD, which the client reads whole.
+// outside the Basic Multilingual Plane go out as character references ("&#x1F3B5;"), plain
+// ASCII that any client reads whole.
 std::string BuildGetLyric5Response(const LrcSong* song);
 
 // A SOAP 1.2 fault with the code Sender (the request was wrong) or Receiver.
