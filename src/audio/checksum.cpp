@@ -57,14 +57,21 @@ const char* ChecksumStatusText(ChecksumStatus status) {
 }
 
 std::string ChecksumCause(const AudioChecksummer& checksummer, ChecksumStatus status) {
-    std::string text = ChecksumStatusText(status);
-    if (status == ChecksumStatus::CannotOpen) {
-        const int error = checksummer.File().LastOpenError();
-        text += ": ";
-        text += error == Mp3File::NotRegularFile ? std::string("not a regular file")
-                                                 : SystemErrorText(error);
+    switch (status) {
+        case ChecksumStatus::Ok:
+            return {};
+        case ChecksumStatus::CannotOpen: {
+            const int error = checksummer.File().LastOpenError();
+            return "파일을 열 수 없습니다: " + (error == Mp3File::NotRegularFile
+                                                    ? std::string("일반 파일이 아닙니다")
+                                                    : SystemErrorText(error));
+        }
+        case ChecksumStatus::NoAudioFrame:
+            return "MPEG 오디오 프레임을 찾지 못했습니다";
+        case ChecksumStatus::ReadError:
+            break;
     }
-    return text;
+    return "파일을 읽지 못했습니다";
 }
 
 }  // namespace quillon

@@ -37,8 +37,12 @@ ChecksumStatus ComputeAudioChecksumOfOpenFile(Mp3File& file, Mp3FrameHeader& str
 // The reader and stream header that a job reuses for every file it checksums.
 class AudioChecksummer {
 public:
+    // The file is closed again before this returns: a song the job has passed stays free for
+    // the user to rename or delete (Windows refuses both while a handle is open).
     ChecksumStatus Compute(const std::filesystem::path& path, AudioChecksum& out) {
-        return ComputeAudioChecksum(file, streamHeader, path, out);
+        const ChecksumStatus status = ComputeAudioChecksum(file, streamHeader, path, out);
+        file.Close();
+        return status;
     }
     const Mp3File& File() const { return file; }
     const Mp3FrameHeader& StreamHeader() const { return streamHeader; }
@@ -48,11 +52,11 @@ private:
     Mp3FrameHeader streamHeader;
 };
 
-// Short English name of a status, for front ends that print it.
+// Short English name of a status, for the lyrics service's log.
 const char* ChecksumStatusText(ChecksumStatus status);
 
-// The status with the system's reason for a file that could not be opened
-// ("cannot be opened: Permission denied").
+// Why a file has no checksum, for a person: a Korean sentence, with the system's reason after
+// it for a file that could not be opened ("파일을 열 수 없습니다: Permission denied").
 std::string ChecksumCause(const AudioChecksummer& checksummer, ChecksumStatus status);
 
 }  // namespace quillon

@@ -39,6 +39,7 @@ TEST(AudioChecksumTest, MatchesTheIndependentlyComputedChecksums) {
         listed.insert(e.name);
         AudioChecksum sum;
         const ChecksumStatus status = job.Compute(AudioFixture(e.name), sum);
+        EXPECT_FALSE(job.File().IsOpen()) << "the song stays held after its checksum";
         if (e.start < 0) {
             EXPECT_EQ(status, StatusNamed(e.result));
             EXPECT_EQ(sum[0], '\0');
