@@ -139,23 +139,20 @@ std::string TagWithLyrics(const fs::path& song, std::u16string_view text,
                           TagLib::ByteVector& rendered, std::uint64_t& replaced) {
     TagLib::FileStream stream(song.c_str(), true);
     TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!mpeg.isValid()) return "TagLib cannot read the file";
+    if (!mpeg.isValid()) return "TagLib이 파일을 읽지 못했습니다";
     const bool hadTag = mpeg.hasID3v2Tag();
     if (hadTag) {
         stream.seek(0);
         if (stream.readBlock(3) != TagLib::ByteVector("ID3", 3))
-            return "an ID3v2 tag that does not start the file, which is left as it is";
+            return "ID3v2 태그가 파일 처음에 있지 않아 그대로 둡니다";
     }
     TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(true);
     // A header TagLib cannot read (a size byte over 127) gives a tag of size 0: what follows it
     // would be left behind the new tag.
-    if (hadTag && tag->header()->tagSize() == 0)
-        return "a broken ID3v2 tag header, which is left as it is";
+    if (hadTag && tag->header()->tagSize() == 0) return "ID3v2 태그 머리가 깨져 있어 그대로 둡니다";
     const unsigned version = hadTag ? tag->header()->majorVersion() : 4;
     if (version != 3 && version != 4)
-        return std::string("an ID3v2.")
-            .append(std::to_string(version))
-            .append(" tag, which is left as it is");
+        return "ID3v2." + std::to_string(version) + " 태그는 그대로 둡니다";
     const TagLib::String::Type encoding =
         version == 3 ? TagLib::String::UTF16 : TagLib::String::UTF8;
 
@@ -213,7 +210,7 @@ std::string TagWithLyrics(const fs::path& song, std::u16string_view text,
     // Rendering sets the header to the new tag's size: the old one is taken first.
     replaced = hadTag ? tag->header()->completeTagSize() : 0;
     rendered = tag->render(version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4);
-    if (rendered.isEmpty()) return "TagLib could not write the tag";
+    if (rendered.isEmpty()) return "TagLib이 태그를 만들지 못했습니다";
     return {};
 }
 
@@ -273,9 +270,10 @@ WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
 
     // The song must be one this process could change in place: a read-only file stays.
     struct stat old {};
-    if (::stat(song.c_str(), &old) != 0) return Failed(SystemErrorText(errno));
+    if (::stat(song.c_str(), &old) != 0)
+        return WriteFailed(WriteStep::Replace, SystemErrorText(errno));
     if (::faccessat(AT_FDCWD, song.c_str(), W_OK, AT_EACCESS) != 0)
-        return Failed(SystemErrorText(errno));
+        return WriteFailed(WriteStep::Replace, SystemErrorText(errno));
 
     TagLib::ByteVector tag;
     std::uint64_t replaced = 0;
@@ -289,9 +287,10 @@ WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
     for (int attempt = 0; attempt < 32 && out < 0; ++attempt) {
         name = TemporaryNameIn(folder);
         out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-        if (out < 0 && errno != EEXIST) return Failed(SystemErrorText(errno));
+        if (out < 0 && errno != EEXIST)
+            return WriteFailed(WriteStep::Create, SystemErrorText(errno));
     }
-    if (out < 0) return Failed(SystemErrorText(EEXIST));
+    if (out < 0) return WriteFailed(WriteStep::Create, SystemErrorText(EEXIST));
     Copy copy(name);
     const int in = ::open(song.c_str(), O_RDONLY | O_CLOEXEC);
     bool ok = in >= 0 && WriteAll(out, tag.data(), tag.size()) &&
@@ -303,15 +302,16 @@ WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
         ok = false;
         error = errno;
     }
-    if (!ok) return Failed(SystemErrorText(error != 0 ? error : EIO));
+    if (!ok) return WriteFailed(WriteStep::Write, SystemErrorText(error != 0 ? error : EIO));
 
     // The service finds the song by its audio checksum: a tag that would change it stays out.
     AudioChecksum after{};
     if (checksummer.Compute(copy.Path(), after) != ChecksumStatus::Ok ||
         std::string_view(after.data(), 32) != std::string_view(before.data(), 32))
-        return Failed("the tag would change the song's audio checksum");
+        return Failed("태그를 바꾸면 곡의 오디오 채크썸이 달라지므로 그대로 둡니다");
 
-    if (::rename(copy.Path().c_str(), song.c_str()) != 0) return Failed(SystemErrorText(errno));
+    if (::rename(copy.Path().c_str(), song.c_str()) != 0)
+        return WriteFailed(WriteStep::Rename, SystemErrorText(errno));
     copy.Release();
     return {true, {}};
 }
@@ -320,11 +320,11 @@ EmbeddedLyrics ReadEmbeddedLyrics(const fs::path& song) {
     EmbeddedLyrics read;
     TagLib::MPEG::File mpeg(song.c_str(), false);
     if (!mpeg.isValid()) {
-        read.cause = "TagLib cannot read the file";
+        read.cause = "TagLib이 파일을 읽지 못했습니다";
         return read;
     }
     if (!mpeg.hasID3v2Tag()) {
-        read.cause = "no ID3v2 tag";
+        read.cause = "ID3v2 태그가 없습니다";
         return read;
     }
     TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag();
@@ -361,7 +361,7 @@ EmbeddedLyrics ReadEmbeddedLyrics(const fs::path& song) {
         read.found = true;
         read.lrc = std::move(*untimed);
     } else {
-        read.cause = "no lyric in the tag";
+        read.cause = "태그에 가사가 없습니다";
     }
     return read;
 }

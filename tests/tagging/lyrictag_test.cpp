@@ -174,7 +174,8 @@ TEST_F(LyricTagTest, EverySongKeepsItsChecksumOrIsLeftAsItWas) {
                     << expected.name << ": " << stored.cause;
             }
             if (insideTag || (lrc == &LrcWithSyncTime && expected.name == "mpeg1-layer3-vbr.mp3")) {
-                EXPECT_EQ(stored.cause, "the tag would change the song's audio checksum");
+                EXPECT_EQ(stored.cause,
+                          "태그를 바꾸면 곡의 오디오 채크썸이 달라지므로 그대로 둡니다");
             }
             EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), {}), 1);
             fs::remove(song);
@@ -189,7 +190,7 @@ TEST_F(LyricTagTest, EverySongKeepsItsChecksumOrIsLeftAsItWas) {
     const std::string before = ReadFileBytes(old);
     const WriteResult refused = EmbedLyrics(old, Lrc);
     EXPECT_FALSE(refused);
-    EXPECT_EQ(refused.cause, "an ID3v2.2 tag, which is left as it is");
+    EXPECT_EQ(refused.cause, "ID3v2.2 태그는 그대로 둡니다");
     EXPECT_EQ(ReadFileBytes(old), before);
 }
 
@@ -223,7 +224,7 @@ TEST_F(LyricTagTest, BigCoverArtIsKeptAndABrokenHeaderIsLeftAlone) {
     bytes[7] = '\x80';  // a size byte over 127
     WriteFileBytes(broken, bytes);
     const WriteResult refused = EmbedLyrics(broken, Lrc);
-    EXPECT_EQ(refused.cause, "a broken ID3v2 tag header, which is left as it is");
+    EXPECT_EQ(refused.cause, "ID3v2 태그 머리가 깨져 있어 그대로 둡니다");
     EXPECT_EQ(ReadFileBytes(broken), bytes);
 }
 
