@@ -6,6 +6,7 @@
 #include <ctime>
 #include <deque>
 #include <exception>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "pipeline/folderrun.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
+#include "quillon_version.h"
 #include "service/lyricquery.h"
 #include "service/textconv.h"
 #include "settings/settingsport.h"
@@ -40,6 +42,9 @@ int LogIcon(JobEventKind kind) {
             return LogIconInfo;
         case JobEventKind::LrcSaved:
             return LogIconSaved;
+        case JobEventKind::SavedAsUtf16:
+        case JobEventKind::RunStopped:
+            return LogIconWarning;
         case JobEventKind::LrcSaveFailed:
         case JobEventKind::ChecksumFailed:
         case JobEventKind::ServerFailed:
@@ -51,11 +56,14 @@ int LogIcon(JobEventKind kind) {
 }
 
 std::u16string SummaryText(const JobProgress& progress) {
+    const auto count = [](int n) { return Utf8ToWide(std::to_string(n)) + u"곡"; };
     const long long seconds = progress.elapsed.count() / 1000;
-    return u"저장 " + Utf8ToWide(std::to_string(progress.saved)) + u"곡, 실패 " +
-           Utf8ToWide(std::to_string(progress.failed)) + u"곡, 건너뜀 " +
-           Utf8ToWide(std::to_string(progress.skipped)) + u"곡 (" +
-           Utf8ToWide(std::to_string(seconds / 60)) + u"분 " +
+    std::u16string text = progress.stopped ? u"중지됨: " : u"";
+    text += u"저장 " + count(progress.saved) + u", 실패 " + count(progress.failed) + u", 건너뜀 " +
+            count(progress.skipped);
+    if (progress.savedAsUtf16 > 0) text += u", UTF-16 LE로 저장 " + count(progress.savedAsUtf16);
+    if (progress.stopped) text += u", 남은 곡 " + count(progress.NotReached());
+    return text + u" (" + Utf8ToWide(std::to_string(seconds / 60)) + u"분 " +
            Utf8ToWide(std::to_string(seconds % 60)) + u"초)";
 }
 
@@ -72,9 +80,9 @@ std::u16string GroupedCount(int number) {
 }
 
 std::u16string ProgressCaption(const JobProgress& progress) {
-    if (progress.finished) return WindowCaption;
-    return std::u16string(WindowCaption) + u" \u2014 " + GroupedCount(progress.done) + u"/" +
-           GroupedCount(progress.total);
+    if (progress.finished && !progress.stopped) return WindowCaption;
+    return std::u16string(WindowCaption) + u" \u2014 " + (progress.stopped ? u"중지됨 " : u"") +
+           GroupedCount(progress.done) + u"/" + GroupedCount(progress.total);
 }
 
 std::u16string LogTimeText(int hour, int minute, int second, int millisecond) {
@@ -328,6 +336,11 @@ int QuillonApplication::EncodingForJob() {
     return options.encoding ? *options.encoding : settings.ReadEncoding();
 }
 
+std::string QuillonApplication::ServiceHostForJob() {
+    const std::u16string stored = settings.ReadText(SettingsPort::Text::ServiceHost);
+    return ResolveServiceHost(options.host, WideToUtf8(stored));
+}
+
 ControlState QuillonApplication::IdleControls(bool saveEnabled) const {
     ControlState state;
     state.downloadCaption = LayoutOf(shownMode).downloadCaption;
@@ -392,8 +405,7 @@ void QuillonApplication::OnDownload() {
     state.includeLine[1] = values.second ? 1 : 0;
     state.includeLine[2] = values.third ? 1 : 0;
     state.isRunning.store(1);
-    const std::u16string storedHost = settings.ReadText(SettingsPort::Text::ServiceHost);
-    const std::string host = ResolveServiceHost(options.host, WideToUtf8(storedHost));
+    const std::string host = ServiceHostForJob();
     job->query = std::make_unique<LyricQuery>(host);
     // Each song in hand at once asks over a connection of its own.
     job->makeQuery = [host] { return std::make_unique<LyricQuery>(host); };
@@ -555,6 +567,10 @@ WriteResult QuillonApplication::SaveLyricsTo(const std::filesystem::path& file, 
         file, BuildSavedLyricsText(job->state.heldInfo, view.LyricRows()), encoding);
 }
 
+LosslessChoice QuillonApplication::LosslessSaveEncoding(int encoding) {
+    return LosslessEncoding(BuildSavedLyricsText(job->state.heldInfo, view.LyricRows()), encoding);
+}
+
 void QuillonApplication::OnSave() {
     const ControlValues values = view.ReadControls();
     if (JobRunning() || job->state.lrcBody.empty() || view.LyricRows().RowCount() == 0) return;
@@ -571,10 +587,18 @@ void QuillonApplication::OnSave() {
                          std::u16string_view(start).substr(split), filter);
     if (!choice) return;
     encoding = choice->filter;
-    const WriteResult written = SaveLyricsTo(choice->file, encoding);
+    // What the code page lacks would become "?": the user may keep every character instead.
+    int written = encoding;
+    if (const LosslessChoice lossless = LosslessSaveEncoding(encoding); lossless.lost > 0) {
+        const std::u16string question = text::AnsiLost +
+                                        Utf8ToWide(std::to_string(lossless.lost)) +
+                                        text::AnsiLossQuestionEnd;
+        if (view.AskYesNo(question, true)) written = lossless.encoding;
+    }
+    const WriteResult saved = SaveLyricsTo(choice->file, written);
     settings.WriteEncoding(encoding);
-    if (!written) {
-        view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
+    if (!saved) {
+        view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, saved.cause);
     } else if (EmbedOn()) {
         const WriteResult stored = EmbedLyricsIn(values.path);
         if (!stored)
@@ -584,17 +608,142 @@ void QuillonApplication::OnSave() {
     }
 }
 
+namespace {
+
+// Whether `file` holds exactly the bytes the raw lyric view writes for `lyric`: UTF-16 big
+// endian with its byte order mark.
+bool HoldsRawLyric(const std::filesystem::path& file, std::u16string_view lyric) {
+    std::string expected = "\xFE\xFF";
+    for (const char16_t unit : UpToNul(lyric)) {
+        expected.push_back(static_cast<char>(unit >> 8));
+        expected.push_back(static_cast<char>(unit & 0xFF));
+    }
+    std::error_code error;
+    if (std::filesystem::file_size(file, error) != expected.size() || error) return false;
+    std::ifstream in(file, std::ios::binary);
+    std::string held(expected.size(), '\0');
+    return in.read(held.data(), static_cast<std::streamsize>(held.size())) && held == expected;
+}
+
+}  // namespace
+
 void QuillonApplication::OnViewRaw() {
     const ControlValues values = view.ReadControls();
     const JobState& state = job->state;
     if (JobRunning() || values.mode != DownloadMode::SingleFile || state.heldInfo.lyric.empty())
         return;
+    const std::u16string& lyric = state.heldInfo.lyric;
     // Beside the music file, with ".txt" in place of its extension; the service's line feeds
-    // stay as they are.
-    std::filesystem::path textPath = WithoutExtension(values.path);
-    textPath += ".txt";
-    if (!WriteTextFileAtomically(textPath, state.heldInfo.lyric, EncodingUtf16BE)) return;
-    view.OpenWithViewer(textPath);
+    // stay as they are. A file of that name that is not what this view wrote is the user's: it
+    // is replaced only when the user says so, else the text goes to the temporary folder.
+    std::filesystem::path beside = WithoutExtension(values.path);
+    beside += ".txt";
+    const std::u16string name = PathText(beside.filename());
+    bool besideWanted = true;
+    switch (KindOfPath(beside)) {
+        case PathKind::Missing:
+            break;
+        case PathKind::File:
+            if (HoldsRawLyric(beside, lyric)) return view.OpenWithViewer(beside);
+            besideWanted = view.AskYesNo(name + text::ReplaceRawQuestion, false);
+            break;
+        case PathKind::Folder:
+            besideWanted = false;
+            break;
+    }
+    WriteResult besideResult;
+    if (besideWanted) {
+        besideResult = WriteTextFileAtomically(beside, lyric, EncodingUtf16BE);
+        if (besideResult) return view.OpenWithViewer(beside);
+    }
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error) / name;
+    const WriteResult inTemporary =
+        error ? WriteFailed(WriteStep::Create, error.message())
+              : WriteTextFileAtomically(temporary, lyric, EncodingUtf16BE);
+    if (!inTemporary) {
+        view.ShowTipAt(TipAnchor::Download, FileMessage(text::RawViewFailed, name),
+                       inTemporary.cause);
+        return;
+    }
+    // The user's own file stayed; say why the text is elsewhere when they did not choose it.
+    if (besideWanted || KindOfPath(beside) == PathKind::Folder)
+        view.ShowTipAt(TipAnchor::Download, FileMessage(text::RawViewInTemporary, name),
+                       besideWanted ? besideResult.cause : std::string());
+    view.OpenWithViewer(temporary);
+}
+
+AboutInfo QuillonApplication::About() {
+    AboutInfo about;
+    about.version = u"Quillon 버전 " + Utf8ToWide(Version);
+    about.licence = Utf8ToWide(Licence) + u" 라이선스";
+    about.homepage = Utf8ToWide(Homepage);
+    about.service = u"가사 서비스: " + Utf8ToWide(HostWithPort(ServiceHostForJob()));
+    return about;
+}
+
+ServiceSettings QuillonApplication::CurrentSettings() {
+    ServiceSettings values;
+    std::string stored = WideToUtf8(settings.ReadText(SettingsPort::Text::ServiceHost));
+    stored = HostWithPort(stored.empty() ? "localhost" : stored);
+    const std::size_t colon = stored.rfind(':');
+    values.host = Utf8ToWide(stored.substr(0, colon));
+    values.port = Utf8ToWide(stored.substr(colon + 1));
+    values.concurrency =
+        Utf8ToWide(std::to_string(settings.ReadOption(SettingsPort::Option::Concurrency)));
+    return values;
+}
+
+namespace {
+
+// A whole number from `low` to `high`, written in digits alone.
+std::optional<int> NumberIn(std::u16string_view text, int low, int high) {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    int value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9') return std::nullopt;
+        value = value * 10 + (c - u'0');
+    }
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+std::u16string Trimmed(std::u16string_view text) {
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return std::u16string(text);
+}
+
+}  // namespace
+
+std::optional<std::u16string> QuillonApplication::ApplySettings(const ServiceSettings& values) {
+    std::u16string host = Trimmed(values.host);
+    if (host.empty()) return std::u16string(text::HostMissing);
+    // An IPv6 address goes in brackets, so that its colons are not taken for the port's.
+    const bool bracketed = host.front() == u'[' && host.back() == u']' && host.size() > 2;
+    const bool ipv6 = !bracketed && host.find(u':') != std::u16string::npos;
+    const std::u16string_view bare = bracketed
+                                         ? std::u16string_view(host).substr(1, host.size() - 2)
+                                         : std::u16string_view(host);
+    for (const char16_t c : bare) {
+        const bool hex =
+            (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        const bool name = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                          (c >= u'0' && c <= u'9') || c == u'.' || c == u'-' || c == u'_';
+        if ((bracketed || ipv6) ? !(hex || c == u':' || c == u'.') : !name)
+            return text::HostInvalid + std::u16string(1, c);
+    }
+    if (ipv6) host = u"[" + host + u"]";
+    const std::optional<int> port = NumberIn(Trimmed(values.port), 1, 65535);
+    if (!port) return std::u16string(text::PortInvalid);
+    const std::optional<int> concurrency = NumberIn(Trimmed(values.concurrency), 1, 16);
+    if (!concurrency) return std::u16string(text::ConcurrencyInvalid);
+
+    if (*port != 80) host += u":" + Utf8ToWide(std::to_string(*port));
+    settings.WriteText(SettingsPort::Text::ServiceHost, host);
+    settings.WriteOption(SettingsPort::Option::Concurrency, *concurrency);
+    return std::nullopt;
 }
 
 void QuillonApplication::OnClose() {

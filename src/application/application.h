@@ -25,14 +25,17 @@ inline constexpr int LogIconInfo = 2;
 inline constexpr int LogIconError = 3;
 inline constexpr int LogIconStart = 4;
 inline constexpr int LogIconSaved = 5;
+inline constexpr int LogIconWarning = 6;
 int LogIcon(JobEventKind kind);
 
 // A count with its thousands set apart by commas: 1,000.
 std::u16string GroupedCount(int number);
-// "저장 S곡, 실패 F곡, 건너뜀 K곡 (M분 S초)": a folder run's summary.
+// "저장 S곡, 실패 F곡, 건너뜀 K곡 (M분 S초)": a folder run's summary; ", UTF-16 LE로 저장 U곡"
+// before the time when songs went to UTF-16 LE, and a stopped run's says so first and counts the
+// songs it did not reach: "중지됨: 저장 S곡, 실패 F곡, 건너뜀 K곡, 남은 곡 N곡 (M분 S초)".
 std::u16string SummaryText(const JobProgress& progress);
-// The window's caption while a folder run goes, "Quillon - Brantwell — 120/1,000", and without
-// the count once it has ended.
+// The window's caption while a folder run goes, "Quillon - Brantwell — 120/1,000"; without the
+// count once it has ended, and "Quillon - Brantwell — 중지됨 120/1,000" once it was stopped.
 std::u16string ProgressCaption(const JobProgress& progress);
 inline constexpr char16_t WindowCaption[] = u"Quillon - Brantwell";
 
@@ -75,6 +78,22 @@ ModeLayout LayoutOf(DownloadMode mode);
 struct SaveChoice {
     std::filesystem::path file;
     int filter = 0;  // 0 ANSI, 1 UTF-16 BE, 2 UTF-16 LE
+};
+
+// What the about box shows besides the program's name and icon.
+struct AboutInfo {
+    std::u16string version;   // "Quillon 버전 1.1"
+    std::u16string licence;   // "MIT 라이선스"
+    std::u16string homepage;  // "https://…"
+    std::u16string service;   // "가사 서비스: host:port", the one a download would ask
+};
+
+// The settings that have no control of their own in the window, as the settings dialog shows
+// and takes them: texts, as typed.
+struct ServiceSettings {
+    std::u16string host;         // a name or an address, without the port
+    std::u16string port;         // 1 to 65535
+    std::u16string concurrency;  // songs in hand at once in a folder run, 1 to 16
 };
 
 // What a front end does for the application: its controls, views and dialogs. Everything is
@@ -124,6 +143,12 @@ public:
         return std::nullopt;
     }
     virtual void OpenWithViewer(const std::filesystem::path& file) { (void)file; }
+    // A question with the answers yes and no, `yesByDefault` telling which the window offers
+    // first (the one that loses nothing); a front end that cannot ask says no.
+    virtual bool AskYesNo(std::u16string_view question, bool yesByDefault) {
+        (void)question, (void)yesByDefault;
+        return false;
+    }
 };
 
 // Options beyond the settings, from a command line; what is not given comes from the settings.
@@ -191,6 +216,9 @@ public:
     // Writes the rows of the lyric view with the held title, singer and album, as the save
     // command does, to `file` in `encoding`; the setting is not touched.
     WriteResult SaveLyricsTo(const std::filesystem::path& file, int encoding);
+    // The encoding that save would keep every character in: `encoding`, unless that is ANSI and
+    // the code page lacks some (then UTF-16 LE, with how many it lacks).
+    LosslessChoice LosslessSaveEncoding(int encoding);
     // Stores the same text in the song's own tag.
     WriteResult EmbedLyricsIn(const std::filesystem::path& song);
 
@@ -198,6 +226,14 @@ public:
     // and folder runs do (the command line's choice, else the EmbedLyrics setting).
     static bool CanEmbed();
     bool EmbedOn();
+
+    // What the about box shows.
+    AboutInfo About();
+    // The settings dialog: what it shows, and what it stores when confirmed. ApplySettings
+    // checks every value first and stores nothing when one is wrong; it returns why (Korean),
+    // or nothing when they were stored.
+    ServiceSettings CurrentSettings();
+    std::optional<std::u16string> ApplySettings(const ServiceSettings& values);
 
     // Workers that were left running when their application closed and have not ended yet.
     static int LiveWorkers();
@@ -216,6 +252,9 @@ private:
     ControlState IdleControls(bool saveEnabled) const;
     // The encoding of the next LRC file: the command line's, else the setting's.
     int EncodingForJob();
+    // The lyrics service host a download asks: the command line's, the environment's, or the
+    // setting's.
+    std::string ServiceHostForJob();
 
     SettingsPort& settings;
     AppView& view;

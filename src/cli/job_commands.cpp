@@ -65,7 +65,8 @@ const char* Help(DownloadMode mode) {
                "  --no-second     leave out the second line of each time\n"
                "  --no-third      leave out the third line of each time\n"
                "  --encoding E    ansi, utf16be, utf16le, utf8 or a number (for --save;\n"
-               "                  default: the Encoding setting)\n"
+               "                  default: the Encoding setting); a lyric with characters\n"
+               "                  the ANSI code page lacks is saved in UTF-16 LE instead\n"
                "  --save OUT.lrc  also write the rows as an LRC file\n"
 #ifdef QUILLON_HAVE_TAGLIB
                "  --embed         also store them in FILE's own ID3v2 tag (default: the\n"
@@ -80,8 +81,9 @@ const char* Help(DownloadMode mode) {
            "\n"
            "Writes an LRC file beside every MP3 file directly inside DIR, printing one line\n"
            "per step: HH:MM:SS.mmm<TAB>KIND<TAB>TEXT (KIND: 2 info, 3 error, 4 start,\n"
-           "5 saved). Ctrl+C stops the run; the song in hand is left as it was. On a\n"
-           "terminal, stderr shows how far the run has come; at the end it gets a summary.\n"
+           "5 saved, 6 warning). Ctrl+C stops the run; the song in hand is left as it was,\n"
+           "and a last row says the run was stopped. On a terminal, stderr shows how far the\n"
+           "run has come; at the end it gets a summary.\n"
            "\n"
            "  --recursive     also every folder below DIR (songs named by their path below\n"
            "                  DIR; default: the IncludeSubfolders setting)\n"
@@ -94,7 +96,8 @@ const char* Help(DownloadMode mode) {
            "  --no-second     leave out the second line of each time\n"
            "  --no-third      leave out the third line of each time\n"
            "  --encoding E    ansi, utf16be, utf16le, utf8 or a number (default: the\n"
-           "                  Encoding setting)\n"
+           "                  Encoding setting); a lyric with characters the ANSI code\n"
+           "                  page lacks is saved in UTF-16 LE instead, with a warning row\n"
            "  --verbose       print each failure's cause on stderr:\n"
            "                  HH:MM:SS.mmm<TAB>KIND<TAB>TEXT<TAB>CAUSE\n"
 #ifdef QUILLON_HAVE_TAGLIB
@@ -342,10 +345,16 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
     if (!options.savePath.empty()) {
         const int encoding =
             options.job.encoding ? *options.job.encoding : settings->ReadEncoding();
-        const WriteResult written = app.SaveLyricsTo(options.savePath, encoding);
+        // What the code page lacks is not turned into "?": the file goes to UTF-16 LE instead.
+        const LosslessChoice chosen = app.LosslessSaveEncoding(encoding);
+        const WriteResult written = app.SaveLyricsTo(options.savePath, chosen.encoding);
         if (!written) {
             view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
             return ExitFailure;
+        }
+        if (chosen.lost > 0) {
+            const std::u16string name = PathText(ArgumentPath(options.savePath).filename());
+            view.ShowTipAt(TipAnchor::Save, SavedAsUtf16Event(name, chosen.lost).text, {});
         }
     }
     if (app.EmbedOn()) {

@@ -20,12 +20,14 @@ std::size_t CharacterUnits(std::u16string_view text) {
 }
 
 // Without a converter for the code page, ASCII is all that can safely be assumed of it.
-std::string AsciiOnly(std::u16string_view text) {
+std::string AsciiOnly(std::u16string_view text, std::size_t& lost) {
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
         const std::size_t units = CharacterUnits(text);
-        out.push_back(text[0] <= 0x7F ? static_cast<char>(text[0]) : '?');
+        const bool ascii = text[0] <= 0x7F;
+        out.push_back(ascii ? static_cast<char>(text[0]) : '?');
+        lost += ascii ? 0 : 1;
         text.remove_prefix(units);
     }
     return out;
@@ -48,8 +50,9 @@ public:
 
     bool Valid() const { return cd != reinterpret_cast<iconv_t>(-1); }
 
-    // Converts all of `text`; a character the code page cannot hold becomes '?'.
-    std::string Convert(std::u16string_view text) {
+    // Converts all of `text`; a character the code page cannot hold becomes '?' and counts in
+    // `lost`.
+    std::string Convert(std::u16string_view text, std::size_t& lost) {
         std::string out;
         out.reserve(text.size() * 2 + 8);
         while (!text.empty()) {
@@ -59,6 +62,7 @@ public:
             // Stopped at a character the code page lacks (or a lone surrogate): one '?' for the
             // whole character, then go on behind it.
             text.remove_prefix(CharacterUnits(text));
+            ++lost;
             static constexpr char16_t question[] = {u'?'};
             if (Run(std::u16string_view(question, 1), out) != 1) out.push_back('?');
         }
@@ -107,12 +111,27 @@ std::string AnsiCodePage() {
     return codeset != nullptr && *codeset != '\0' ? codeset : "ASCII";
 }
 
-std::string ConvertToAnsi(std::u16string_view text, const std::string& codePage) {
+namespace {
+
+std::string Convert(std::u16string_view text, const std::string& codePage, std::size_t& lost) {
     text = UpToNul(text);
     if (text.empty()) return {};
     Converter converter(codePage);
-    if (!converter.Valid()) return AsciiOnly(text);
-    return converter.Convert(text);
+    if (!converter.Valid()) return AsciiOnly(text, lost);
+    return converter.Convert(text, lost);
+}
+
+}  // namespace
+
+std::string ConvertToAnsi(std::u16string_view text, const std::string& codePage) {
+    std::size_t lost = 0;
+    return Convert(text, codePage, lost);
+}
+
+std::size_t AnsiLostCharacters(std::u16string_view text, const std::string& codePage) {
+    std::size_t lost = 0;
+    Convert(text, codePage, lost);
+    return lost;
 }
 
 }  // namespace quillon

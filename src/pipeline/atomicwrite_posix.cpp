@@ -13,8 +13,8 @@ namespace quillon {
 
 namespace {
 
-WriteResult Failed(int error) {
-    return WriteResult{false, SystemErrorText(error)};
+WriteResult Failed(WriteStep step, int error) {
+    return WriteFailed(step, SystemErrorText(error));
 }
 
 }  // namespace
@@ -27,11 +27,11 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
     struct stat old {};
     const bool replacing = ::stat(target.c_str(), &old) == 0;
     if (replacing && !S_ISREG(old.st_mode)) {
-        prepared.result = Failed(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        prepared.result = Failed(WriteStep::Replace, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
         return prepared;
     }
     if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        prepared.result = Failed(errno);
+        prepared.result = Failed(WriteStep::Replace, errno);
         return prepared;
     }
 
@@ -44,12 +44,12 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
         // 0666 under the umask, as any new file gets.
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0 && errno != EEXIST) {
-            prepared.result = Failed(errno);
+            prepared.result = Failed(WriteStep::Create, errno);
             return prepared;
         }
     }
     if (fd < 0) {
-        prepared.result = Failed(EEXIST);
+        prepared.result = Failed(WriteStep::Create, EEXIST);
         return prepared;
     }
 
@@ -73,7 +73,7 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
     }
     if (error == 0) error = file.Error();
     ::unlink(temporary.c_str());
-    prepared.result = Failed(error != 0 ? error : EIO);
+    prepared.result = Failed(WriteStep::Write, error != 0 ? error : EIO);
     return prepared;
 }
 
@@ -84,7 +84,7 @@ WriteResult CommitPreparedFile(PreparedFile& prepared) {
     if (::rename(temporary.c_str(), prepared.target.c_str()) == 0) return {true, {}};
     const int error = errno;
     ::unlink(temporary.c_str());
-    return Failed(error);
+    return Failed(WriteStep::Rename, error);
 }
 
 void DiscardPreparedFile(PreparedFile& prepared) {

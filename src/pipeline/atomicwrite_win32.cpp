@@ -10,8 +10,8 @@ namespace quillon {
 
 namespace {
 
-WriteResult Failed(DWORD error) {
-    return WriteResult{false, SystemErrorText(static_cast<int>(error))};
+WriteResult Failed(WriteStep step, DWORD error) {
+    return WriteFailed(step, SystemErrorText(static_cast<int>(error)));
 }
 
 }  // namespace
@@ -24,11 +24,11 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            prepared.result = Failed(ERROR_DIRECTORY);
+            prepared.result = Failed(WriteStep::Replace, ERROR_DIRECTORY);
             return prepared;
         }
         if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            prepared.result = Failed(ERROR_ACCESS_DENIED);
+            prepared.result = Failed(WriteStep::Replace, ERROR_ACCESS_DENIED);
             return prepared;
         }
     }
@@ -42,12 +42,12 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
         handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
-            prepared.result = Failed(::GetLastError());
+            prepared.result = Failed(WriteStep::Create, ::GetLastError());
             return prepared;
         }
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        prepared.result = Failed(ERROR_FILE_EXISTS);
+        prepared.result = Failed(WriteStep::Create, ERROR_FILE_EXISTS);
         return prepared;
     }
 
@@ -69,7 +69,7 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
     }
     const DWORD error = static_cast<DWORD>(file.Error());
     ::DeleteFileW(temporary.c_str());
-    prepared.result = Failed(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    prepared.result = Failed(WriteStep::Write, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return prepared;
 }
 
@@ -82,7 +82,7 @@ WriteResult CommitPreparedFile(PreparedFile& prepared) {
         return {true, {}};
     const DWORD error = ::GetLastError();
     ::DeleteFileW(temporary.c_str());
-    return Failed(error);
+    return Failed(WriteStep::Rename, error);
 }
 
 void DiscardPreparedFile(PreparedFile& prepared) {

@@ -39,6 +39,7 @@ struct SongWork {
     std::vector<LyricView::Row> rows;
     bool hasFile = false;
     std::u16string lrcText;
+    std::size_t lost = 0;  // characters the ANSI code page lacks: written in UTF-16 LE
     PreparedFile file;
 };
 
@@ -127,7 +128,9 @@ private:
         if (body.empty()) return;
         result.hasFile = true;
         result.lrcText = LrcFileText(result.info, body);
-        result.file = PrepareTextFile(LrcPathFor(song.path), result.lrcText, encoding);
+        const LosslessChoice chosen = LosslessEncoding(result.lrcText, encoding);
+        result.lost = chosen.lost;
+        result.file = PrepareTextFile(LrcPathFor(song.path), result.lrcText, chosen.encoding);
     }
 
     // The queries in flight: at most `limit` of them, halved when the service is busy.
@@ -229,6 +232,10 @@ private:
                     if (written) {
                         ++progress.saved;
                         message(JobEventKind::LrcSaved, FileMessage(text::LrcSaved, song.name), {});
+                        if (result.lost > 0) {
+                            ++progress.savedAsUtf16;
+                            host.JobMessage(SavedAsUtf16Event(LrcName(song), result.lost), false);
+                        }
                         EmbedInTag(state.options, host, song, result.lrcText, result.checksumText);
                     } else {
                         ++progress.failed;

@@ -13,6 +13,15 @@ namespace quillon {
 // "<what> (<name>)": a log row that names a song.
 std::u16string FileMessage(std::u16string_view what, std::u16string_view name);
 
+// The warning row of a song whose LRC file went to UTF-16 LE because the ANSI code page lacks
+// `lost` of its characters; it names the LRC file.
+JobEvent SavedAsUtf16Event(std::u16string_view lrcName, std::size_t lost);
+// How a row names a song's LRC file: "a.lrc" for "a.mp3" (with its folders in a run that
+// includes subfolders).
+std::u16string LrcName(const ListedSong& song);
+// The last row of a stopped run, with the number of songs it did not reach.
+JobEvent RunStoppedEvent(int notReached);
+
 // Where a folder run's queries take turns: Acquire waits for a turn (false when the run
 // stopped meanwhile); Release gives it back, telling whether the service was busy.
 class QuerySlots {

@@ -25,7 +25,7 @@ void ListFolderInto(const fs::path::string_type& dir, const std::u16string& rela
     if (!recursive) return;
     for (const auto& name : listing.folders) {
         const fs::path::string_type sub = dir + name + fs::path::preferred_separator;
-        const std::u16string below = relative + PathText(fs::path(name)) + u'/';
+        const std::u16string below = relative + PathText(fs::path(name)) + NativeSeparator;
         if (!ListFolder(sub).readable) {
             songs.push_back({fs::path(sub), below.substr(0, below.size() - 1), true});
             continue;
@@ -42,6 +42,23 @@ std::u16string FileMessage(std::u16string_view what, std::u16string_view name) {
     text += name;
     text += u')';
     return text;
+}
+
+JobEvent SavedAsUtf16Event(std::u16string_view lrcName, std::size_t lost) {
+    std::u16string what = text::AnsiLost;
+    what += Utf8ToWide(std::to_string(lost));
+    what += text::SavedAsUtf16;
+    return {JobEventKind::SavedAsUtf16, FileMessage(what, lrcName), {}};
+}
+
+std::u16string LrcName(const ListedSong& song) {
+    return WithoutExtension(std::u16string_view(song.name)) + u".lrc";
+}
+
+JobEvent RunStoppedEvent(int notReached) {
+    std::u16string text = text::RunStopped;
+    text += u" (남은 곡 " + Utf8ToWide(std::to_string(notReached)) + u"곡)";
+    return {JobEventKind::RunStopped, std::move(text), {}};
 }
 
 std::vector<fs::path> CollectMp3Files(const fs::path& folder) {
@@ -115,6 +132,8 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
     const auto finish = [&](int result) {
         if (!folderMode) return result;
         progress.finished = true;
+        progress.stopped = result == 0;
+        if (progress.stopped) host.JobMessage(RunStoppedEvent(progress.NotReached()), false);
         progress.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - started);
         host.JobProgressed(progress);
@@ -190,14 +209,20 @@ int RunDownloadJob(JobState& state, JobHost& host, AudioChecksummer& checksummer
         }
         if (Stopped(state)) return finish(0);
         if (success && folderMode && !state.lrcBody.empty()) {
-            const int encoding = host.EncodingSetting();
-            const WriteResult written = WriteLrcFile(path, info, state.lrcBody, encoding);
+            const std::u16string lrcText = LrcFileText(info, state.lrcBody);
+            const LosslessChoice chosen = LosslessEncoding(lrcText, host.EncodingSetting());
+            const WriteResult written =
+                WriteTextFileAtomically(LrcPathFor(path), lrcText, chosen.encoding);
             host.JobMessage({JobEventKind::InfoLogged, InfoText(info), {}}, true);
             if (written) {
                 ++progress.saved;
                 host.JobMessage(
                     {JobEventKind::LrcSaved, FileMessage(text::LrcSaved, song.name), {}}, true);
-                EmbedInTag(state.options, host, song, LrcFileText(info, state.lrcBody),
+                if (chosen.lost > 0) {
+                    ++progress.savedAsUtf16;
+                    host.JobMessage(SavedAsUtf16Event(LrcName(song), chosen.lost), true);
+                }
+                EmbedInTag(state.options, host, song, lrcText,
                            std::string_view(checksum.data(), 32));
             } else {
                 ++progress.failed;

@@ -32,6 +32,8 @@ enum class JobEventKind {
     ServerFailed,      // the service gave no lyric for a file
     FolderUnreadable,  // a subfolder of a run that includes them cannot be read (Folder)
     TagSaveFailed,     // the lyric could not be stored in a file's own tag (Folder)
+    SavedAsUtf16,      // an LRC file went to UTF-16 LE: the ANSI code page lacks some of it
+    RunStopped,        // the run was stopped before its end (Folder), the last row
 };
 
 struct JobEvent {
@@ -49,13 +51,17 @@ inline bool IsFailure(JobEventKind kind) {
 
 // How far a folder run has come, and at its end its summary.
 struct JobProgress {
-    int done = 0;     // songs dealt with
-    int total = 0;    // songs to deal with (skipped ones not counted)
-    int saved = 0;    // LRC files written
-    int failed = 0;   // songs that failed: no checksum, no lyric from the service, no LRC file
-    int skipped = 0;  // songs passed over for their LRC file
+    int done = 0;          // songs dealt with
+    int total = 0;         // songs to deal with (skipped ones not counted)
+    int saved = 0;         // LRC files written
+    int failed = 0;        // songs that failed: no checksum, no lyric from the service, no LRC file
+    int skipped = 0;       // songs passed over for their LRC file
+    int savedAsUtf16 = 0;  // of the saved ones, those written in UTF-16 LE instead of ANSI
     std::chrono::milliseconds elapsed{0};
     bool finished = false;
+    bool stopped = false;  // ended by a stop request
+    // Songs the run did not reach (or left as they were when it stopped).
+    int NotReached() const { return total - done; }
 };
 
 // What a folder run does beyond the folder itself.

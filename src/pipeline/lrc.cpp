@@ -126,6 +126,14 @@ std::filesystem::path LrcPathFor(const std::filesystem::path& musicPath) {
     return lrc;
 }
 
+WriteResult WriteFailed(WriteStep step, std::string_view systemText) {
+    const char* sentence = "파일을 쓰지 못했습니다";
+    if (step == WriteStep::Replace) sentence = "있는 파일을 바꿀 수 없습니다";
+    if (step == WriteStep::Create) sentence = "임시 파일을 만들 수 없습니다";
+    if (step == WriteStep::Rename) sentence = "쓴 파일을 제자리에 두지 못했습니다";
+    return {false, std::string(sentence) + ": " + std::string(systemText)};
+}
+
 std::u16string LrcHeader(const LyricInfo& info) {
     std::u16string header = u"[ar:";
     header += UpToNul(info.artist);
@@ -166,6 +174,12 @@ WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u1
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,
                          std::u16string_view lrcBody, int encoding) {
     return WriteTextFileAtomically(LrcPathFor(musicPath), LrcFileText(info, lrcBody), encoding);
+}
+
+LosslessChoice LosslessEncoding(std::u16string_view text, int encoding) {
+    if (encoding != EncodingAnsi) return {encoding, 0};
+    const std::size_t lost = AnsiLostCharacters(text, AnsiCodePage());
+    return {lost == 0 ? EncodingAnsi : EncodingUtf16LE, lost};
 }
 
 std::u16string LrcFileText(const LyricInfo& info, std::u16string_view lrcBody) {

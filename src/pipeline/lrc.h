@@ -61,6 +61,10 @@ struct WriteResult {
     operator bool() const { return written; }
 };
 
+// The steps of a safe write, as the cause of a failure names them before the system's words.
+enum class WriteStep { Replace, Create, Write, Rename };
+WriteResult WriteFailed(WriteStep step, std::string_view systemText);
+
 // The three header lines, each ending in CR LF.
 std::u16string LrcHeader(const LyricInfo& info);
 
@@ -92,6 +96,15 @@ void DiscardPreparedFile(PreparedFile& prepared);
 
 // The text of a song's LRC file: the header, then the rows' lines.
 std::u16string LrcFileText(const LyricInfo& info, std::u16string_view lrcBody);
+
+// The encoding a text is written in so that nothing of it is lost: the one chosen, unless that
+// is ANSI and the code page lacks characters of the text (`lost` of them): then UTF-16 little
+// endian.
+struct LosslessChoice {
+    int encoding = 0;
+    std::size_t lost = 0;
+};
+LosslessChoice LosslessEncoding(std::u16string_view text, int encoding);
 
 // Writes the LRC file beside the music file. False when it cannot be written.
 WriteResult WriteLrcFile(const std::filesystem::path& musicPath, const LyricInfo& info,

@@ -97,4 +97,9 @@ private:
 // Converts UTF-16 text (up to its first NUL) to the ANSI code page, '?' for what it cannot hold.
 std::string ConvertToAnsi(std::u16string_view text, const std::string& codePage);
 
+// How many characters of the text (up to its first NUL) ConvertToAnsi cannot keep: those the
+// code page lacks, and on Windows those it would give only as a look-alike (best fit). A
+// surrogate pair counts as one character. 0 when the conversion keeps the text.
+std::size_t AnsiLostCharacters(std::u16string_view text, const std::string& codePage);
+
 }  // namespace quillon

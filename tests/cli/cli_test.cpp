@@ -53,12 +53,13 @@ TEST(CliChecksumTest, NamesEachFailedFileAndItsCauseOnStderr) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, Line("mpeg1-layer2.mp3"));
     // The system's own words for a missing file (error 2 on either system).
-    EXPECT_EQ(run.err,
-              "quillon-cli: " + PathUtf8(missing) + ": cannot be opened: " + SystemErrorText(2) +
-                  "\n"
-                  "quillon-cli: " +
-                  PathUtf8(text) + ": no MPEG audio frame\nquillon-cli: " + PathUtf8(folder) +
-                  ": cannot be opened: not a regular file\n");
+    EXPECT_EQ(run.err, "quillon-cli: " + PathUtf8(missing) +
+                           ": 파일을 열 수 없습니다: " + SystemErrorText(2) +
+                           "\n"
+                           "quillon-cli: " +
+                           PathUtf8(text) +
+                           ": MPEG 오디오 프레임을 찾지 못했습니다\nquillon-cli: " +
+                           PathUtf8(folder) + ": 파일을 열 수 없습니다: 일반 파일이 아닙니다\n");
 }
 
 TEST(CliChecksumTest, FileNamesWithSpacesAndKoreanLetters) {

@@ -132,31 +132,65 @@ TEST_F(CliJobTest, FolderRunWritesTheLrcInEveryEncoding) {
     const std::string cp949 =
         "[ar:\xB0\xA1\xBC\xF6]\r\n[ti:\xBA\xBD]\r\n[al:A]\r\n[00:00.00]\xBA\xBD\r\n"
         "[00:01.00]\xC7\xCF\xB3\xAA / one / hana\r\n[00:02.00]\xB5\xD1\r\n";
+    const std::string warning =
+        "6 ANSI 코드 페이지에 없는 문자 7자: UTF-16 Little Endian으로 저장 (song.lrc)";
     const struct {
         std::string encoding;
         std::string expected;
+        std::string codePage = "CP949";
     } cases[] = {
         {"ansi", cp949},
+        // A code page without Hangul: UTF-16 LE instead, with a warning row and in the summary.
+        {"ansi", Utf16Bytes(kLrcText, false), "ISO-8859-1"},
         {"utf16be", Utf16Bytes(kLrcText, true)},
         {"utf16le", Utf16Bytes(kLrcText, false)},
         {"utf8", utf8},
         {"7", utf8.substr(3)},  // an unknown value: UTF-8 without a mark
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.encoding);
-        const ProcessResult run =
-            Cli({"folder", "--host", host, "--encoding", c.encoding, (root / "work").string()},
-                {"QUILLON_ANSI_CODEPAGE=CP949"});
+        SCOPED_TRACE(c.encoding + " " + c.codePage);
+        const ProcessResult run = Cli({"folder", "--jobs", "2", "--host", host, "--encoding",
+                                       c.encoding, (root / "work").string()},
+                                      {"QUILLON_ANSI_CODEPAGE=" + c.codePage});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(ReadFileBytes(lrc), c.expected);
+        const bool lossy = c.codePage != "CP949";
+        const auto rows = LogWithoutTimes(run.out);
+        EXPECT_EQ(rows.back() == warning, lossy) << run.out;
+        EXPECT_EQ(run.err.find("UTF-16 LE로 저장 1곡") != std::string::npos, lossy) << run.err;
     }
+    // fetch --save says so on stderr.
+    const ProcessResult fetched = Cli({"fetch", "--host", host, "--encoding", "ansi", song.string(),
+                                       "--save", (root / "fetched.lrc").string()},
+                                      {"QUILLON_ANSI_CODEPAGE=ISO-8859-1"});
+    EXPECT_EQ(fetched.exitCode, 0);
+    EXPECT_EQ(fetched.err,
+              "ANSI 코드 페이지에 없는 문자 7자: UTF-16 Little Endian으로 저장 (fetched.lrc)\n");
+    const std::u16string saved(kLrcText);  // as the save command writes: no last line end
+    EXPECT_EQ(ReadFileBytes(root / "fetched.lrc"),
+              Utf16Bytes(std::u16string_view(saved).substr(0, saved.size() - 2), false));
+    fs::remove(root / "fetched.lrc");
     // Nothing but the songs and their LRC files is left in the folder.
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(root / "work"))
         names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"song.lrc", "song.mp3"}));
-    (void)song;
+}
+
+// An LRC file as this program writes it, served by quillon-lyricsd, comes back byte for byte:
+// markup characters, entity-like text and characters outside the BMP included.
+TEST_F(CliJobTest, AnLrcInItsOwnFormComesBackFromTheServiceByteForByte) {
+    const std::string own =
+        "\xEF\xBB\xBF[ar:A & B]\r\n[ti:<봄>]\r\n[al:&amp; \xF0\x9F\x8E\xB5]\r\n"
+        "[00:01.00]a < b & c > d\r\n[00:02.00]\xF0\x9F\x8E\xB5 &lt;br&gt; &#38; \"'\r\n";
+    WriteFileBytes(root / "catalog" / "song.lrc", own);
+    const std::string host = StartService();
+    Work("song.mp3", "song.mp3");
+    const ProcessResult run =
+        Cli({"folder", "--host", host, "--encoding", "utf8", (root / "work").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFileBytes(root / "work" / "song.lrc"), own);
 }
 
 TEST_F(CliJobTest, IncludeBoxesChooseTheSecondAndThirdLines) {
@@ -347,7 +381,9 @@ TEST_F(CliJobTest, InterruptStopsTheRunAfterTheSongInHand) {
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 1);
     const std::string rest = cli.ReadRest(std::chrono::seconds(1));
-    EXPECT_EQ(rest, "");  // a query the stop cut short is no server failure
+    // A query the stop cut short is no server failure: only the row that says the run stopped.
+    EXPECT_EQ(LogWithoutTimes(rest),
+              std::vector<std::string>{"6 작업을 중지했습니다 (남은 곡 3곡)"});
     EXPECT_EQ(fake.Requests(), 1);
     for (const char* name : {"a.lrc", "b.lrc", "c.lrc"})
         EXPECT_FALSE(fs::exists(root / "work" / name));
@@ -408,7 +444,8 @@ TEST_F(CliJobTest, EmbeddedLyricsReachTheTagAndEverySongKeepsItsChecksum) {
     ASSERT_NE(saved, rows.end()) << run.out;
     ASSERT_NE(saved + 1, rows.end());
     EXPECT_EQ(saved[1], "3 태그에 가사 저장 실패 (patterned.mp3)");
-    EXPECT_NE(run.err.find("the tag would change the song's audio checksum"), std::string::npos);
+    EXPECT_NE(run.err.find("태그를 바꾸면 곡의 오디오 채크썸이 달라지므로 그대로 둡니다"),
+              std::string::npos);
     EXPECT_TRUE(fs::exists(root / "work" / "patterned.lrc"));
     EXPECT_EQ(ReadFileBytes(patterned), patternedBytes);
     EXPECT_EQ(Cli({"checksum", song.string(), patterned.string()}).out, before.out);
@@ -431,29 +468,34 @@ TEST_F(CliJobTest, EmbeddedLyricsReachTheTagAndEverySongKeepsItsChecksum) {
         << outside.out;
 }
 
+// The cause of a service that refuses the connection: a Korean sentence, then the system's words.
+std::string Unreachable(const std::string& host) {
+    return "가사 서비스(" + host + ")와 통신하지 못했습니다: Connection refused";
+}
+
 TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {
     const std::string host = StartService();
     WriteFileBytes(root / "work" / "text.mp3", "not audio");
     ProcessResult run = Cli({"fetch", "--host", host, (root / "work" / "text.mp3").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "파일 채크썸 취득에 실패했습니다. (no MPEG audio frame)\n");
+    EXPECT_EQ(run.err, "파일 채크썸 취득에 실패했습니다. (MPEG 오디오 프레임을 찾지 못했습니다)\n");
     EXPECT_EQ(run.out, "");
 
     run = Cli({"fetch", "--host", host, Work("unknown.mp3", "unknown.mp3").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "서버에서 가사 정보 취득에 실패했습니다. (no lyric for this song)\n");
+    EXPECT_EQ(run.err,
+              "서버에서 가사 정보 취득에 실패했습니다. (가사 서비스에 이 곡의 가사가 없습니다)\n");
 
     // A wrong service host is explained; in a folder run with --verbose as well, on stderr.
     const std::string nowhere = "127.0.0.1:1";
     run = Cli({"fetch", "--host", nowhere, (root / "work" / "unknown.mp3").string()});
-    EXPECT_EQ(run.err,
-              "서버에서 가사 정보 취득에 실패했습니다. (" + nowhere + ": Connection refused)\n");
+    EXPECT_EQ(run.err, "서버에서 가사 정보 취득에 실패했습니다. (" + Unreachable(nowhere) + ")\n");
     run = Cli({"folder", "--verbose", "--host", nowhere, (root / "work").string()});
     EXPECT_EQ(run.exitCode, 0);
     for (const std::string& line :
-         {std::string("\t3\t파일 채크썸 취득 실패 (text.mp3)\tno MPEG audio frame\n"),
-          "\t3\t서버에서 가사 정보 취득 실패 (unknown.mp3)\t" + nowhere +
-              ": Connection refused\n"}) {
+         {std::string(
+              "\t3\t파일 채크썸 취득 실패 (text.mp3)\tMPEG 오디오 프레임을 찾지 못했습니다\n"),
+          "\t3\t서버에서 가사 정보 취득 실패 (unknown.mp3)\t" + Unreachable(nowhere) + "\n"}) {
         EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
         EXPECT_NE(run.out.find(line.substr(0, line.rfind('\t')) + "\n"), std::string::npos);
     }
@@ -470,7 +512,9 @@ TEST_F(CliJobTest, FetchFailuresPrintTheTipAndExitWithOne) {
     run = Cli(
         {"fetch", "--host", host, song.string(), "--save", (root / "missing" / "x.lrc").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "가사 파일 저장에 실패했습니다. (No such file or directory)\n");
+    EXPECT_EQ(run.err,
+              "가사 파일 저장에 실패했습니다. (임시 파일을 만들 수 없습니다: No such file or "
+              "directory)\n");
 }
 
 TEST_F(CliJobTest, UsageErrorsExitWithTwoAndOneLine) {

@@ -83,7 +83,7 @@ TEST_F(PermissionTest, UnreadableSongIsAChecksumFailureAndTheRunGoesOn) {
     const testing::ProcessResult sum = CliAsUser({"checksum", locked});
     EXPECT_EQ(sum.exitCode, 1);
     EXPECT_EQ(sum.out, "");
-    EXPECT_EQ(sum.err, "quillon-cli: " + locked + ": cannot be opened: Permission denied\n");
+    EXPECT_EQ(sum.err, "quillon-cli: " + locked + ": 파일을 열 수 없습니다: Permission denied\n");
 }
 
 // A subfolder the user may not read is one error row in its place, and the run goes on.

@@ -96,8 +96,10 @@ protected:
         std::printf("stopped %lld ms after the interrupt\n",
                     static_cast<long long>(
                         std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        // The song's start, and the row that says the run was stopped.
         const auto rows = LogRows(*first + "\n" + cli.ReadRest(1s));
-        ASSERT_EQ(rows.size(), 1u) << rows.back();
+        ASSERT_EQ(rows.size(), 2u) << rows.back();
+        EXPECT_EQ(rows[1], "6 작업을 중지했습니다 (남은 곡 3곡)");
         EXPECT_EQ(Names(Work()), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
     }
 
@@ -321,7 +323,7 @@ TEST_F(ServiceFaultTest, StopWithSongsInHandKeepsWhatWasLoggedAndNothingElse) {
             "4 가사 정보 취득 개시 (" + name(0) + ")", "2 제목: T, 가수: Singer, 앨범: Album",
             "5 가사 파일 저장 완료 (" + name(0) + ")", "4 가사 정보 취득 개시 (" + name(1) + ")",
             "2 제목: T, 가수: Singer, 앨범: Album", "5 가사 파일 저장 완료 (" + name(1) + ")",
-            "4 가사 정보 취득 개시 (" + name(2) + ")"}));
+            "4 가사 정보 취득 개시 (" + name(2) + ")", "6 작업을 중지했습니다 (남은 곡 2곡)"}));
     EXPECT_EQ(TemporaryFiles(Work()), 0);
     for (std::size_t i = 0; i < order.size(); ++i)
         EXPECT_EQ(fs::exists(fs::path(order[i]).replace_extension(".lrc")), i < 2) << name(i);

@@ -23,6 +23,7 @@
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
 #include "service/textconv.h"
+#include "support/environment.h"
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/memory_settings.h"
@@ -263,6 +264,26 @@ TEST_F(JobTest, CharacterOutsideTheBmpReachesTheRowTheLogAndEveryEncodingWhole) 
                   encoding == EncodingUtf8 ? "\xEF\xBB\xBF" + utf8 : encoded(encoding))
             << encoding;
     }
+    // The ANSI code page lacks it: the file goes to UTF-16 LE, and a warning row follows the
+    // saved row; a lyric it can hold stays ANSI, byte for byte.
+    quillon::testing::SetEnv("QUILLON_ANSI_CODEPAGE", "CP949");
+    host.encoding = EncodingAnsi;
+    host.messages.clear();
+    ASSERT_EQ(Run(DownloadMode::Folder, dir), 1);
+    EXPECT_EQ(ReadFileBytes(dir / "note.lrc"), encoded(EncodingUtf16LE));
+    ASSERT_EQ(host.messages.size(), 4u);
+    EXPECT_EQ(host.messages[2].kind, LogIconSaved);
+    EXPECT_EQ(host.messages[3].kind, LogIconWarning);
+    EXPECT_EQ(host.messages[3].text,
+              u"ANSI 코드 페이지에 없는 문자 2자: UTF-16 Little Endian으로 저장 (note.lrc)");
+    fs::remove(dir / "note.mp3");
+    Song("plain.mp3", 12, "봄", "[00:01.00]봄 x");
+    host.messages.clear();
+    ASSERT_EQ(Run(DownloadMode::Folder, dir), 1);
+    EXPECT_EQ(host.messages.size(), 3u);
+    EXPECT_EQ(ReadFileBytes(dir / "plain.lrc"),
+              "[ar:Singer]\r\n[ti:\xBA\xBD]\r\n[al:Album]\r\n[00:01.00]\xBA\xBD x\r\n");
+    quillon::testing::SetEnv("QUILLON_ANSI_CODEPAGE", "");
 }
 
 TEST_F(JobTest, FolderWithoutSongsEndsQuietlyWithSuccess) {
@@ -326,9 +347,12 @@ TEST_F(JobTest, StopDuringAQueryEndsTheRunWithoutFilesForTheSongInHand) {
     EXPECT_EQ(result, 0);
     EXPECT_LT(took, std::chrono::seconds(3));
     EXPECT_EQ(service.Requests(), 1);  // no later file was processed
-    // The query the stop cut short was not run: no failure row, only its start.
-    ASSERT_EQ(host.messages.size(), 1u);
+    // The query the stop cut short was not run: no failure row, only its start, then the row
+    // that says the run was stopped and how many songs it did not reach.
+    ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[0].kind, LogIconStart);
+    EXPECT_EQ(host.messages[1].kind, LogIconWarning);
+    EXPECT_EQ(host.messages[1].text, u"작업을 중지했습니다 (남은 곡 3곡)");
     for (const auto& song : songs)
         EXPECT_FALSE(fs::exists(fs::path(song).replace_extension(".lrc")));
     EXPECT_TRUE(host.view.rows.empty());
@@ -340,7 +364,8 @@ TEST_F(JobTest, StopBeforeTheFirstFileDoesNothing) {
     state.path = dir;
     state.isRunning = 0;
     EXPECT_EQ(RunDownloadJob(state, host, checksummer, query), 0);
-    EXPECT_TRUE(host.messages.empty());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, u"작업을 중지했습니다 (남은 곡 1곡)");
     EXPECT_EQ(service.Requests(), 0);
 }
 
@@ -499,7 +524,8 @@ TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirC
             expected.push_back("row 5 가사 파일 저장 완료 (one.mp3)");
         } else {
             expected.push_back(
-                "row 3 서버에서 가사 정보 취득 실패 (unknown.mp3) | no lyric for this song");
+                "row 3 서버에서 가사 정보 취득 실패 (unknown.mp3) | 가사 서비스에 이 곡의 가사가 "
+                "없습니다");
         }
     }
     // The run's summary, above the download button.
@@ -517,14 +543,63 @@ TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirC
     }
     EXPECT_EQ(LogTimeText(9, 5, 3, 7), u"09:05:03.007");
     // The caption while a run goes, and the summary's minutes and seconds.
-    JobProgress progress{120, 1000, 100, 20, 3, std::chrono::milliseconds(125'999), false};
+    JobProgress progress{.done = 120, .total = 1000, .saved = 100, .failed = 20, .skipped = 3};
+    progress.elapsed = std::chrono::milliseconds(125'999);
     EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell \u2014 120/1,000");
     EXPECT_EQ(SummaryText(progress), u"저장 100곡, 실패 20곡, 건너뜀 3곡 (2분 5초)");
     progress.finished = true;
     EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell");
+    // A stopped run says so, counts the songs it did not reach and those saved as UTF-16 LE.
+    progress.stopped = true;
+    progress.savedAsUtf16 = 2;
+    EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell \u2014 중지됨 120/1,000");
+    EXPECT_EQ(SummaryText(progress),
+              u"중지됨: 저장 100곡, 실패 20곡, 건너뜀 3곡, UTF-16 LE로 저장 2곡, 남은 곡 880곡 "
+              u"(2분 5초)");
     for (const auto& [number, text] :
          {std::pair{999, u"999"}, std::pair{1234567, u"1,234,567"}, std::pair{-1000, u"-1,000"}})
         EXPECT_EQ(GroupedCount(number), text);
+}
+
+// The settings dialog's values: stored together when all are right, else none, with the reason.
+TEST_F(ApplicationTest, SettingsAreCheckedBeforeAnyIsStored) {
+    const struct {
+        ServiceSettings values;
+        const char16_t* refusal;  // nullptr: stored
+        std::u16string stored;    // the service host setting afterwards
+    } cases[] = {
+        {{u" lyrics.example ", u"80", u"4"}, nullptr, u"lyrics.example"},
+        {{u"10.0.0.2", u"8080", u"16"}, nullptr, u"10.0.0.2:8080"},
+        {{u"::1", u"8080", u"1"}, nullptr, u"[::1]:8080"},
+        {{u"[fe80::1]", u"80", u"1"}, nullptr, u"[fe80::1]"},
+        {{u"", u"80", u"4"}, text::HostMissing, u"localhost"},
+        {{u"lyrics example", u"80", u"4"},
+         u"서비스 호스트에 쓸 수 없는 문자가 있습니다:  ",
+         u"localhost"},
+        {{u"a/b", u"80", u"4"}, u"서비스 호스트에 쓸 수 없는 문자가 있습니다: /", u"localhost"},
+        {{u"host", u"65536", u"4"}, text::PortInvalid, u"localhost"},
+        {{u"host", u"8o", u"4"}, text::PortInvalid, u"localhost"},
+        {{u"host", u"80", u"17"}, text::ConcurrencyInvalid, u"localhost"},
+        {{u"host", u"80", u"0"}, text::ConcurrencyInvalid, u"localhost"},
+    };
+    for (const auto& c : cases) {
+        MemorySettings fresh;
+        QuillonApplication application(fresh, view, JobOptions{});
+        const std::optional<std::u16string> refusal = application.ApplySettings(c.values);
+        const std::string what = WideToUtf8(c.values.host + u" " + c.values.port);
+        if (c.refusal) {
+            EXPECT_EQ(refusal, std::u16string(c.refusal)) << what;
+            EXPECT_EQ(fresh.ReadOption(SettingsPort::Option::Concurrency),
+                      SettingsPort::OptionDefault(SettingsPort::Option::Concurrency));
+        } else {
+            EXPECT_EQ(refusal, std::nullopt) << what;
+            EXPECT_EQ(WideToUtf8(application.CurrentSettings().concurrency),
+                      WideToUtf8(c.values.concurrency))
+                << what;
+        }
+        EXPECT_EQ(WideToUtf8(fresh.ReadText(SettingsPort::Text::ServiceHost)), WideToUtf8(c.stored))
+            << what;
+    }
 }
 
 TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
