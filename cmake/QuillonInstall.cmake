@@ -5,8 +5,6 @@ include(GNUInstallDirs)
 # One id for the desktop entry, the icon and the AppStream data, from the organisation and the
 # program's name that the settings use.
 set(QUILLON_APP_ID com.brantwell.Quillon)
-set(QUILLON_HOMEPAGE "https://quillon.brantwell.org" CACHE STRING
-  "The project's home page, named by the AppStream data and the package")
 set(QUILLON_MAINTAINER "Quillon developers <quillon@brantwell.org>")
 set(QUILLON_RELEASE_DATE 2026-12-08)
 set(QUILLON_RELEASE_TIME "Tue, 08 Dec 2026 12:00:00 +0000")

@@ -3,16 +3,19 @@
 #include <QDialog>
 #include <QIcon>
 
+#include "application/application.h"
+
 namespace quillon {
 
-// The about box: the program's icon, its name and version, and an OK button.
+// The about box: the program's icon, its name and version, its licence, its homepage, the
+// lyrics service in use, and an OK button.
 class CAboutDlg : public QDialog {
     Q_OBJECT
 
 public:
     static constexpr int IdOk = 1;
 
-    explicit CAboutDlg(const QIcon& icon, QWidget* parent = nullptr);
+    CAboutDlg(const QIcon& icon, const AboutInfo& about, QWidget* parent = nullptr);
 };
 
 }  // namespace quillon

@@ -16,10 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QTreeView>
 #include <QUrl>
 
@@ -29,6 +31,7 @@
 #include "app/aboutdlg.h"
 #include "app/browseedit.h"
 #include "app/dialogunits.h"
+#include "app/settingsdlg.h"
 #include "settings/qttext.h"
 #include "settings/settings.h"
 #include "widgets/reportlistctrl.h"
@@ -236,6 +239,8 @@ void CQuillonDlg::BuildControls() {
                 [this, which](bool on) { app.SetFolderOption(which, on); });
     }
     windowMenu->addSeparator();
+    connect(windowMenu->addAction(QStringLiteral("설정(&S)...")), &QAction::triggered, this,
+            &CQuillonDlg::ShowSettings);
     connect(windowMenu->addAction(QStringLiteral("Quillon 정보(&A)...")), &QAction::triggered, this,
             &CQuillonDlg::ShowAbout);
 
@@ -319,18 +324,26 @@ void CQuillonDlg::ShowPath(std::u16string_view text) {
     pathEdit->setText(ToQString(text));
 }
 
-void CQuillonDlg::ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view) {
-    ShowTip(anchor == TipAnchor::Save ? IdSave : IdDownload, ToQString(text));
+void CQuillonDlg::ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view cause) {
+    // The cause goes on a line of its own below the message.
+    QString shown = ToQString(text);
+    if (!cause.empty())
+        shown += u'\n' + QString::fromUtf8(cause.data(), static_cast<qsizetype>(cause.size()));
+    ShowTip(anchor == TipAnchor::Save ? IdSave : IdDownload, shown);
 }
 
 void CQuillonDlg::AddLogRow(int image, std::u16string_view time, std::u16string_view text,
                             std::string_view cause) {
+    // The log follows its newest row, unless the user has scrolled up to read an older one.
+    const QScrollBar* bar = logView->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
     const int row = logView->AppendRow(image);
     logView->SetCellText(row, 1, ToQString(time));
     logView->SetCellText(row, 2, ToQString(text));
     if (!cause.empty())
         logView->SetRowTip(row,
                            QString::fromUtf8(cause.data(), static_cast<qsizetype>(cause.size())));
+    if (following) logView->scrollToBottom();
 }
 
 void CQuillonDlg::JobStarted(DownloadMode mode) {
@@ -471,8 +484,33 @@ void CQuillonDlg::ShowAbout() {
 }
 
 void CQuillonDlg::RunAboutBox() {
-    CAboutDlg about(icon, this);
+    CAboutDlg about(icon, app.About(), this);
     about.exec();
+}
+
+void CQuillonDlg::ShowSettings() {
+    ReadControls();
+    RunSettingsDialog();
+}
+
+void CQuillonDlg::RunSettingsDialog() {
+    CSettingsDlg dialog(app, this);
+    dialog.exec();
+}
+
+bool CQuillonDlg::AskYesNo(std::u16string_view question, bool yesByDefault) {
+    return Ask(ToQString(question), yesByDefault);
+}
+
+bool CQuillonDlg::Ask(const QString& question, bool yesByDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quillon"), question,
+                    QMessageBox::NoButton, this);
+    QPushButton* yes = box.addButton(QStringLiteral("예(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("아니요(&N)"), QMessageBox::NoRole);
+    box.setDefaultButton(yesByDefault ? yes : no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 void CQuillonDlg::accept() {

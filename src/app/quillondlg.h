@@ -91,12 +91,14 @@ public:
     // the window but the lists pops it up instead.
     QMenu* WindowMenu() const { return windowMenu; }
     bool JobRunning() const { return app.JobRunning(); }
+    QuillonApplication& App() { return app; }
 
     // Commands.
     void OnDownload();
     void SaveLyricsAs();
     void ViewRawLyrics();
     void ShowAbout();
+    void ShowSettings();
 
     // Shows `text` in the tip above control `id`, with a beep, black on yellow.
     void ShowTip(int id, const QString& text);
@@ -128,6 +130,10 @@ protected:
     virtual void OpenRawLyrics(const QString& path);
     // Runs the about box.
     virtual void RunAboutBox();
+    // Runs the settings dialog.
+    virtual void RunSettingsDialog();
+    // A yes-or-no question in a message box; true for yes.
+    virtual bool Ask(const QString& question, bool yesByDefault);
 
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -154,6 +160,7 @@ private:
     std::optional<quillon::SaveChoice> AskSaveFile(std::u16string_view folder,
                                                    std::u16string_view name, int filter) override;
     void OpenWithViewer(const std::filesystem::path& file) override;
+    bool AskYesNo(std::u16string_view question, bool yesByDefault) override;
 
     // The busy cursor over the window while a single file is queried.
     void SetBusyCursor(bool busy);

@@ -75,6 +75,10 @@ public:
     std::vector<SaveAsked> saveAsked;
     QStringList opened;
     int aboutBoxes = 0;
+    int settingsDialogs = 0;
+    // The yes-or-no questions asked, and the answer each gets.
+    QStringList questions;
+    bool answer = false;
 
     void SetSaveAnswer(const fs::path& file, int filter) {
         saveAnswer = SaveChoice{Q(file), filter};
@@ -92,6 +96,11 @@ protected:
     }
     void OpenRawLyrics(const QString& textFile) override { opened.append(textFile); }
     void RunAboutBox() override { ++aboutBoxes; }
+    void RunSettingsDialog() override { ++settingsDialogs; }
+    bool Ask(const QString& question, bool) override {
+        questions.append(question);
+        return answer;
+    }
 };
 
 using Dlg = CQuillonDlg;

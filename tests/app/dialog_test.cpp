@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -12,7 +14,9 @@
 #include "app/aboutdlg.h"
 #include "app/app_fixture.h"
 #include "app/dialogunits.h"
+#include "app/settingsdlg.h"
 #include "pipeline/messages.h"
+#include "quillon_version.h"
 
 namespace quillon::testing {
 namespace {
@@ -230,7 +234,7 @@ TEST_F(DialogTest, GrowsOnlyInHeightWithTheViews) {
     EXPECT_EQ(dlg.Control(Dlg::IdLyricView)->geometry(), before[Dlg::IdLyricView]);
 }
 
-TEST_F(DialogTest, LogRowsAreAppendedWithTheirTimeAndImageWithoutScrollingOrSelecting) {
+TEST_F(DialogTest, LogRowsAreAppendedWithTheirTimeAndImageFollowingTheNewestWithoutSelecting) {
     EXPECT_EQ(CQuillonDlg::FormatLogTime(QTime(9, 5, 3, 7)), u"09:05:03.007"_s);
     EXPECT_EQ(CQuillonDlg::FormatLogTime(QTime(23, 59, 59, 999)), u"23:59:59.999"_s);
 
@@ -247,7 +251,14 @@ TEST_F(DialogTest, LogRowsAreAppendedWithTheirTimeAndImageWithoutScrollingOrSele
         EXPECT_EQ(log->CellText(i, 2), QString::number(i));
         EXPECT_EQ(LogKind(dlg, i), 2 + i % 4);
     }
-    EXPECT_EQ(log->verticalScrollBar()->value(), 0);
+    // The newest row stays in sight, unless the user scrolled up to read an older one.
+    QScrollBar* bar = log->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    bar->setValue(3);
+    dlg.AppendLogRow(6, u"warning"_s);
+    EXPECT_EQ(bar->value(), 3);
+    EXPECT_EQ(LogKind(dlg, 60), 6);
     EXPECT_FALSE(log->selectionModel()->hasSelection());
 }
 
@@ -255,14 +266,15 @@ TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyricsAndHoldsTheFolderOption
     SettingsStore settings;
     TestDlg dlg(settings);
     const QList<QAction*> actions = dlg.WindowMenu()->actions();
-    ASSERT_EQ(actions.size(), 7);
+    ASSERT_EQ(actions.size(), 8);
     EXPECT_EQ(actions[0]->text(), u"가사 원본 보기..."_s);
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), u"하위 폴더 포함"_s);
     EXPECT_EQ(actions[3]->text(), u"가사 파일이 있는 곡 건너뛰기"_s);
     EXPECT_EQ(actions[4]->text(), u"MP3 태그에도 가사 저장"_s);
     EXPECT_TRUE(actions[5]->isSeparator());
-    EXPECT_EQ(actions[6]->text(), u"Quillon 정보(&A)..."_s);
+    EXPECT_EQ(actions[6]->text(), u"설정(&S)..."_s);
+    EXPECT_EQ(actions[7]->text(), u"Quillon 정보(&A)..."_s);
     // A choice is stored at once, and the menu shows what the settings hold.
     actions[3]->trigger();
     QSettings raw(QSettings::NativeFormat, QSettings::UserScope, u"Brantwell"_s, u"Quillon"_s);
@@ -277,16 +289,56 @@ TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyricsAndHoldsTheFolderOption
     actions[4]->trigger();
     EXPECT_EQ(raw.value(u"Settings/EmbedLyrics"_s).toInt(), 1);
     actions[6]->trigger();
+    EXPECT_EQ(dlg.settingsDialogs, 1);
+    actions[7]->trigger();
     EXPECT_EQ(dlg.aboutBoxes, 1);
     actions[0]->trigger();  // nothing to show before a lyric came
     EXPECT_TRUE(dlg.opened.isEmpty());
 
-    CAboutDlg about(dlg.windowIcon());
+    // The about box names the version, the licence, the homepage and the service in use.
+    raw.setValue(u"Settings/ServiceHost"_s, u"lyrics.example:8080"_s);
+    raw.sync();
+    CAboutDlg about(dlg.windowIcon(), dlg.App().About());
+    const auto label = [&](const char* name) {
+        const auto* found = about.findChild<QLabel*>(QString::fromLatin1(name));
+        return found ? found->toolTip() : QString();
+    };
+    EXPECT_EQ(label("version"), u"Quillon 버전 "_s + QString::fromLatin1(Version));
+    EXPECT_EQ(label("licence"), u"MIT 라이선스"_s);
+    EXPECT_EQ(label("homepage"), QString::fromLatin1(Homepage));
+    EXPECT_EQ(label("service"), u"가사 서비스: lyrics.example:8080"_s);
     const auto buttons = about.findChildren<QPushButton*>();
     ASSERT_EQ(buttons.size(), 1);
     about.show();
     buttons[0]->click();
     EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+// The settings dialog refuses what it cannot store and says why; what it stores, it shows next.
+TEST_F(DialogTest, SettingsDialogStoresValidValuesAndRefusesOthers) {
+    struct RefusingDlg : CSettingsDlg {
+        using CSettingsDlg::CSettingsDlg;
+        QStringList refusals;
+        void ShowRefusal(const QString& text) override { refusals.append(text); }
+    };
+    SettingsStore settings;
+    TestDlg dlg(settings);
+    RefusingDlg dialog(dlg.App(), &dlg);
+    EXPECT_EQ(dialog.HostField()->text(), u"localhost"_s);
+    EXPECT_EQ(dialog.PortField()->text(), u"80"_s);
+    const auto ok = dialog.findChildren<QPushButton*>().at(0);
+    dialog.HostField()->setText(u"lyrics.example"_s);
+    dialog.PortField()->setText(u"0"_s);
+    ok->click();
+    EXPECT_EQ(dialog.refusals, QStringList{QString::fromUtf16(text::PortInvalid)});
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.ServiceHost(), u"localhost"_s);
+    dialog.PortField()->setText(u"8080"_s);
+    dialog.ConcurrencyField()->setText(u"5"_s);
+    ok->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.ServiceHost(), u"lyrics.example:8080"_s);
+    EXPECT_EQ(settings.ReadOption(SettingsPort::Option::Concurrency), 5);
 }
 
 TEST_F(DialogTest, ClosingStoresThePathOfTheCurrentModeOnly) {

@@ -124,12 +124,16 @@ TEST_F(JobRunTest, SingleFileFailuresShowTheirTipAndKeepSaveDisabled) {
     SettingsStore settings;
     TestDlg dlg(settings);
     dlg.show();
-    for (const auto& [file, tip] : {std::pair{"unknown.mp3", text::ServerFailedTip},
-                                    std::pair{"short.mp3", text::ChecksumFailedTip}}) {
+    // The tip gives the cause on a line of its own.
+    for (const auto& [file, tip] :
+         {std::pair{"unknown.mp3", QString::fromUtf16(text::ServerFailedTip) +
+                                       u"\n가사 서비스에 이 곡의 가사가 없습니다"_s},
+          std::pair{"short.mp3", QString::fromUtf16(text::ChecksumFailedTip) +
+                                     u"\nMPEG 오디오 프레임을 찾지 못했습니다"_s}}) {
         dlg.Tip().Hide();
         RunJob(dlg, Work(file));
         EXPECT_TRUE(dlg.Tip().isVisible()) << file;
-        EXPECT_EQ(dlg.Tip().Text(), QString::fromUtf16(tip));
+        EXPECT_EQ(dlg.Tip().Text(), tip);
         EXPECT_FALSE(Button(dlg, Dlg::IdSave)->isEnabled());
         EXPECT_TRUE(Button(dlg, Dlg::IdDownload)->isEnabled());
     }
@@ -181,6 +185,24 @@ TEST_F(JobRunTest, EditedAndDeletedRowsAreSavedInEachEncoding) {
     Button(dlg, Dlg::IdSave)->click();
     EXPECT_EQ(settings.Encoding(), 0);
 
+    // A character the code page lacks: the user is asked before it becomes "?", and may keep
+    // it in UTF-16 LE instead; the setting keeps the dialog's choice either way.
+    view->SetCellText(1, 2, u"two \U0001F3B5"_s);
+    const std::u16string lossy =
+        u"[ar:가수]\r\n[ti:봄]\r\n[al:A]\r\n[00:00.00]봄\r\n[00:02.00]two 🎵";
+    for (const bool keep : {false, true}) {
+        dlg.answer = keep;
+        dlg.SetSaveAnswer(Work("lossy.lrc"), 0);
+        Button(dlg, Dlg::IdSave)->click();
+        ASSERT_EQ(dlg.questions.size(), keep ? 2 : 1);
+        EXPECT_TRUE(dlg.questions.last().startsWith(u"ANSI 코드 페이지에 없는 문자 1자가"_s));
+        EXPECT_EQ(ReadFileBytes(Work("lossy.lrc")),
+                  keep ? Utf16Bytes(lossy, false) : expected[0].substr(0, 52) + "two ?")
+            << keep;
+        EXPECT_EQ(settings.Encoding(), 0);
+    }
+    view->SetCellText(1, 2, u"two"_s);
+
     // With the menu's MP3 태그에도 가사 저장 on, the saved rows go into the song's tag too.
     dlg.WindowMenu()->actions()[4]->trigger();
     dlg.SetSaveAnswer(Work("tagged.lrc"), 2);
@@ -193,7 +215,9 @@ TEST_F(JobRunTest, EditedAndDeletedRowsAreSavedInEachEncoding) {
     dlg.SetSaveAnswer(Work("no-such-folder/x.lrc"), 2);
     Button(dlg, Dlg::IdSave)->click();
     EXPECT_TRUE(dlg.Tip().isVisible());
-    EXPECT_EQ(dlg.Tip().Text(), QString::fromUtf16(text::SaveFailedTip));
+    EXPECT_TRUE(dlg.Tip().Text().startsWith(QString::fromUtf16(text::SaveFailedTip) +
+                                            u"\n임시 파일을 만들 수 없습니다: "_s))
+        << dlg.Tip().Text().toStdString();
     EXPECT_EQ(settings.Encoding(), 2);
 }
 
@@ -203,9 +227,36 @@ TEST_F(JobRunTest, RawLyricsAreWrittenBesideTheSongAndOpened) {
     SettingsStore settings;
     TestDlg dlg(settings);
     RunJob(dlg, song);
+    const std::string raw = Utf16Bytes(kSongLyric, true);
+    // The user's own song.txt is kept unless the user says to replace it; the text then goes
+    // to the temporary folder.
     dlg.ViewRawLyrics();
-    EXPECT_EQ(ReadFileBytes(Work("song.txt")), Utf16Bytes(kSongLyric, true));
-    EXPECT_EQ(dlg.opened, QStringList{Q(Work("song.txt"))});
+    ASSERT_EQ(dlg.questions.size(), 1);
+    EXPECT_TRUE(dlg.questions[0].startsWith(u"song.txt 파일이 이미 있습니다."_s));
+    EXPECT_EQ(ReadFileBytes(Work("song.txt")), "old");
+    const fs::path temporary = fs::temp_directory_path() / "song.txt";
+    EXPECT_EQ(dlg.opened, QStringList{Q(temporary)});
+    EXPECT_EQ(ReadFileBytes(temporary), raw);
+    fs::remove(temporary);
+    dlg.answer = true;
+    dlg.ViewRawLyrics();
+    EXPECT_EQ(ReadFileBytes(Work("song.txt")), raw);
+    EXPECT_EQ(dlg.opened.last(), Q(Work("song.txt")));
+    // What the view wrote itself is opened again without a question.
+    dlg.ViewRawLyrics();
+    EXPECT_EQ(dlg.questions.size(), 2);
+    EXPECT_EQ(dlg.opened.size(), 3);
+    EXPECT_FALSE(fs::exists(temporary));
+    // A folder of that name cannot be replaced: the temporary folder, and a tip saying so.
+    fs::remove(Work("song.txt"));
+    fs::create_directory(Work("song.txt"));
+    dlg.ViewRawLyrics();
+    EXPECT_EQ(dlg.questions.size(), 2);
+    EXPECT_EQ(dlg.opened.last(), Q(temporary));
+    EXPECT_TRUE(dlg.Tip().Text().startsWith(QString::fromUtf16(text::RawViewInTemporary)));
+    fs::remove(temporary);
+    fs::remove(Work("song.txt"));
+    dlg.opened = {Q(Work("song.txt"))};
 
     // Not in folder mode, and not once the answer is gone with the mode change.
     fs::remove(Work("song.txt"));
@@ -251,7 +302,8 @@ TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
     }
     // A failed row tells why as its tooltip; the other rows have none.
     tips.sort();
-    EXPECT_EQ(tips, (QStringList{u"no MPEG audio frame"_s, u"no lyric for this song"_s}));
+    EXPECT_EQ(tips, (QStringList{u"MPEG 오디오 프레임을 찾지 못했습니다"_s,
+                                 u"가사 서비스에 이 곡의 가사가 없습니다"_s}));
     const QString steps[] = {
         u"4 가사 정보 취득 개시 (song.mp3)\n2 제목: 봄, 가수: 가수, 앨범: A\n"
         "5 가사 파일 저장 완료 (song.mp3)\n"_s,
@@ -335,8 +387,13 @@ TEST_F(SlowServiceTest, StopEndsAFolderRunAfterTheQueryInHand) {
     ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
     EXPECT_LT(std::chrono::steady_clock::now() - pressed, 3s);
     EXPECT_EQ(Button(dlg, Dlg::IdDownload)->text(), u"가사 다운로드 개시"_s);
-    // The query the stop cut short logs no failure, and nothing follows its start row.
-    EXPECT_EQ(log->CellText(log->RowCount() - 1, 2), u"가사 정보 취득 개시 (a.mp3)"_s);
+    // The query the stop cut short logs no failure: its start row, then the run's stop row.
+    EXPECT_EQ(log->CellText(log->RowCount() - 2, 2), u"가사 정보 취득 개시 (a.mp3)"_s);
+    EXPECT_EQ(LogKind(dlg, log->RowCount() - 1), LogIconWarning);
+    EXPECT_EQ(log->CellText(log->RowCount() - 1, 2), bWasFirst
+                                                         ? u"작업을 중지했습니다 (남은 곡 1곡)"_s
+                                                         : u"작업을 중지했습니다 (남은 곡 2곡)"_s);
+    EXPECT_TRUE(dlg.Tip().Text().startsWith(u"중지됨: "_s)) << dlg.Tip().Text().toStdString();
     EXPECT_FALSE(fs::exists(Work("a.lrc")));
     EXPECT_EQ(fs::exists(Work("b.lrc")), bWasFirst);
 }
