@@ -19,6 +19,13 @@ constexpr std::pair<UINT, SettingsPort::Option> FolderOptionItems[] = {
     {IDM_SKIP_EXISTING, SettingsPort::Option::SkipExisting},
 };
 
+// The settings dialog's fields and the values they hold.
+constexpr std::pair<int, std::u16string ServiceSettings::*> SettingsFields[] = {
+    {IDC_SERVICE_HOST, &ServiceSettings::host},
+    {IDC_SERVICE_PORT, &ServiceSettings::port},
+    {IDC_CONCURRENCY, &ServiceSettings::concurrency},
+};
+
 std::wstring Wide(std::u16string_view text) {
     return std::wstring(text.begin(), text.end());
 }
@@ -115,13 +122,46 @@ int LyricEditorKind(int column) {
     return column == LyricView::LyricColumn ? 0 : 2;
 }
 
-INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_INITDIALOG) return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        ::EndDialog(window, LOWORD(wParam));
-        return TRUE;
+// The about box; `lParam` of its creation is the AboutInfo it shows.
+INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            const auto& about = *reinterpret_cast<const AboutInfo*>(lParam);
+            ::SetDlgItemTextW(window, IDC_ABOUT_VERSION, Wide(about.version).c_str());
+            ::SetDlgItemTextW(window, IDC_ABOUT_LICENCE, Wide(about.licence).c_str());
+            // The link's address is set apart from its text: the markup's attributes follow the
+            // font's break character, which not every font has as a space.
+            const std::wstring url = Wide(about.homepage);
+            const HWND homepage = ::GetDlgItem(window, IDC_ABOUT_HOMEPAGE);
+            ::SetWindowTextW(homepage, (L"<a>" + url + L"</a>").c_str());
+            LITEM link{};
+            link.mask = LIF_ITEMINDEX | LIF_URL;
+            url.copy(link.szUrl, std::min<std::size_t>(url.size(), L_MAX_URL_LENGTH - 1));
+            ::SendMessageW(homepage, LM_SETITEM, 0, reinterpret_cast<LPARAM>(&link));
+            ::SetDlgItemTextW(window, IDC_ABOUT_SERVICE, Wide(about.service).c_str());
+            // The focus on the button, not on the link before it.
+            ::SetFocus(::GetDlgItem(window, IDOK));
+            return FALSE;
+        }
+        case WM_NOTIFY: {
+            // The homepage opens in the browser, by a click or by Enter on the link.
+            const auto* link = reinterpret_cast<const NMLINK*>(lParam);
+            if (link->hdr.idFrom == IDC_ABOUT_HOMEPAGE &&
+                (link->hdr.code == NM_CLICK || link->hdr.code == NM_RETURN)) {
+                ::ShellExecuteW(window, L"open", link->item.szUrl, nullptr, nullptr, SW_SHOWNORMAL);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                ::EndDialog(window, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
     }
-    return FALSE;
 }
 
 int CALLBACK BrowseProc(HWND window, UINT message, LPARAM lParam, LPARAM start) {
@@ -193,6 +233,7 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SYSCOMMAND:
             switch (wParam & 0xFFF0) {
                 case IDM_ABOUTBOX:
+                case IDM_SETTINGS:
                 case IDM_VIEW_RAW:
                 case IDM_INCLUDE_SUBFOLDERS:
                 case IDM_SKIP_EXISTING:
@@ -268,18 +309,19 @@ void CQuillonDlg::OnInitDialog() {
     ::CheckDlgButton(dialog, IDC_SECOND_LINE, BST_CHECKED);
     ::CheckDlgButton(dialog, IDC_THIRD_LINE, BST_CHECKED);
 
-    // The system menu: the raw lyric and, when its string is there, the about box.
+    // The system menu: the raw lyric, the folder options, the settings and, when its string is
+    // there, the about box.
     if (HMENU menu = ::GetSystemMenu(dialog, FALSE)) {
         ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu, MF_STRING, IDM_VIEW_RAW, L"가사 원본 보기...");
         ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu, MF_STRING, IDM_INCLUDE_SUBFOLDERS, L"하위 폴더 포함");
         ::AppendMenuW(menu, MF_STRING, IDM_SKIP_EXISTING, L"가사 파일이 있는 곡 건너뛰기");
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"설정(&S)...");
         wchar_t about[128] = {};
-        if (::LoadStringW(instance, IDS_ABOUTBOX, about, 128) > 0) {
-            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        if (::LoadStringW(instance, IDS_ABOUTBOX, about, 128) > 0)
             ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about);
-        }
     }
 
     icon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLON), IMAGE_ICON,
@@ -386,6 +428,7 @@ void CQuillonDlg::OnCommand(WORD id, WORD code) {
 void CQuillonDlg::OnSysCommand(WPARAM command) {
     ReadControls();
     if (command == IDM_ABOUTBOX) RunAboutBox();
+    if (command == IDM_SETTINGS) RunSettingsDialog();
     if (command == IDM_VIEW_RAW) app.OnViewRaw();
     // A folder option is stored as soon as it is chosen.
     for (const auto& [item, which] : FolderOptionItems)
@@ -480,8 +523,11 @@ void CQuillonDlg::ShowPath(std::u16string_view text) {
     ::SetDlgItemTextW(dialog, IDC_PATH, Wide(text).c_str());
 }
 
-void CQuillonDlg::ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view) {
-    ShowTip(anchor == TipAnchor::Save ? IDC_SAVE : IDC_DOWNLOAD, Wide(text));
+void CQuillonDlg::ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view cause) {
+    // The cause goes on a line of its own below the message.
+    std::wstring shown = Wide(text);
+    if (!cause.empty()) shown += L'\n' + WideFromUtf8(cause);
+    ShowTip(anchor == TipAnchor::Save ? IDC_SAVE : IDC_DOWNLOAD, shown);
 }
 
 void CQuillonDlg::ShowTip(int id, const std::wstring& text) {
@@ -499,10 +545,22 @@ void CQuillonDlg::ShowTip(int id, const std::wstring& text) {
 
 void CQuillonDlg::AddLogRow(int image, std::u16string_view time, std::u16string_view text,
                             std::string_view cause) {
+    // The log follows its newest row, unless the user has scrolled up to read an older one: the
+    // last row was in sight before this one came.
+    const HWND list = logList.Handle();
+    const int count = logList.RowCount();
+    const bool following = count == 0 || ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0) +
+                                                 ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0) >=
+                                             count;
     const int row = logList.AppendRow(image);
     logList.SetCellText(row, 1, Wide(time));
     logList.SetCellText(row, 2, Wide(text));
     if (!cause.empty()) logList.SetRowTip(row, WideFromUtf8(cause));
+    if (following) ::SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
+}
+
+void CQuillonDlg::AppendLogRow(int image, const std::wstring& text) {
+    AddLogRow(image, LogTimeNow(), Utf16(text), {});
 }
 
 void CQuillonDlg::JobStarted(DownloadMode mode) {
@@ -549,6 +607,10 @@ std::optional<quillon::SaveChoice> CQuillonDlg::AskSaveFile(std::u16string_view 
 
 void CQuillonDlg::OpenWithViewer(const std::filesystem::path& file) {
     OpenRawLyrics(file.wstring());
+}
+
+bool CQuillonDlg::AskYesNo(std::u16string_view question, bool yesByDefault) {
+    return Ask(Wide(question), yesByDefault);
 }
 
 std::optional<std::wstring> CQuillonDlg::ChooseFile(const std::wstring& folder) {
@@ -609,8 +671,59 @@ void CQuillonDlg::OpenRawLyrics(const std::wstring& path) {
 }
 
 void CQuillonDlg::RunAboutBox() {
+    // The homepage's link control is registered on request.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LINK_CLASS};
+    ::InitCommonControlsEx(&controls);
+    const AboutInfo about = app.About();
     ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), dialog,
-                      &AboutProc, 0);
+                      &AboutProc, reinterpret_cast<LPARAM>(&about));
+}
+
+bool CQuillonDlg::Ask(const std::wstring& question, bool yesByDefault) {
+    const UINT style = MB_YESNO | MB_ICONQUESTION | (yesByDefault ? MB_DEFBUTTON1 : MB_DEFBUTTON2);
+    return ::MessageBoxW(dialog, question.c_str(), L"Quillon", style) == IDYES;
+}
+
+void CQuillonDlg::RunSettingsDialog() {
+    ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS), dialog,
+                      &SettingsProc, reinterpret_cast<LPARAM>(this));
+}
+
+// The settings dialog shows what the application holds; OK stores the values only when every
+// one is right, otherwise it says why and stays open with nothing changed.
+INT_PTR CALLBACK CQuillonDlg::SettingsProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ::SetWindowLongPtrW(box, DWLP_USER, lParam);
+        const ServiceSettings values =
+            reinterpret_cast<CQuillonDlg*>(lParam)->app.CurrentSettings();
+        for (const auto& [id, field] : SettingsFields)
+            ::SetDlgItemTextW(box, id, Wide(values.*field).c_str());
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<CQuillonDlg*>(::GetWindowLongPtrW(box, DWLP_USER));
+    if (self == nullptr || message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wParam)) {
+        case IDOK: {
+            ServiceSettings values;
+            for (const auto& [id, field] : SettingsFields)
+                values.*field = Utf16(ItemText(::GetDlgItem(box, id)));
+            if (const auto refusal = self->app.ApplySettings(values)) {
+                self->ShowRefusal(box, Wide(*refusal));
+            } else {
+                ::EndDialog(box, IDOK);
+            }
+            return TRUE;
+        }
+        case IDCANCEL:
+            ::EndDialog(box, IDCANCEL);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void CQuillonDlg::ShowRefusal(HWND box, const std::wstring& text) {
+    ::MessageBoxW(box, text.c_str(), L"Quillon 설정", MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace quillon::win32

@@ -53,6 +53,8 @@ public:
 
     // Shows `text` in the tip above control `id`, with a beep, black on yellow.
     void ShowTip(int id, const std::wstring& text);
+    // Appends a log row with `image`, the local time and `text`, as a run's event does.
+    void AppendLogRow(int image, const std::wstring& text);
 
     struct SaveChoice {
         std::wstring path;
@@ -67,9 +69,14 @@ protected:
                                                      const std::wstring& name, int filter);
     virtual void OpenRawLyrics(const std::wstring& path);
     virtual void RunAboutBox();
+    // A yes-or-no question in a message box; true for yes.
+    virtual bool Ask(const std::wstring& question, bool yesByDefault);
+    // Tells the user why the settings dialog (`box`) stored nothing; the dialog stays open.
+    virtual void ShowRefusal(HWND box, const std::wstring& text);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK SettingsProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
     void OnCommand(WORD id, WORD code);
@@ -77,6 +84,7 @@ private:
     void OnSize();
     void OnClose();
     void OnDestroy();
+    void RunSettingsDialog();
 
     // AppView: what the application asks of the window.
     ControlValues ReadControls() override;
@@ -98,6 +106,7 @@ private:
     std::optional<quillon::SaveChoice> AskSaveFile(std::u16string_view folder,
                                                    std::u16string_view name, int filter) override;
     void OpenWithViewer(const std::filesystem::path& file) override;
+    bool AskYesNo(std::u16string_view question, bool yesByDefault) override;
 
     HWND dialog = nullptr;
     bool modal = false;

@@ -4,6 +4,7 @@
 // bitmap and the strings. Shared by the resource script and the code.
 
 #define IDD_ABOUTBOX 100
+#define IDD_SETTINGS 101
 #define IDD_QUILLON_DIALOG 102
 #define IDI_QUILLON 128
 #define IDI_LYRIC 129
@@ -29,8 +30,18 @@
 #define IDC_ARTIST_LABEL 1027
 #define IDC_MODE 1032
 
+// The about box's lines and the settings dialog's fields.
+#define IDC_ABOUT_VERSION 1040
+#define IDC_ABOUT_LICENCE 1041
+#define IDC_ABOUT_HOMEPAGE 1042
+#define IDC_ABOUT_SERVICE 1043
+#define IDC_SERVICE_HOST 1050
+#define IDC_SERVICE_PORT 1051
+#define IDC_CONCURRENCY 1052
+
 // System-menu commands.
 #define IDM_ABOUTBOX 0x0010
 #define IDM_VIEW_RAW 0x0020
 #define IDM_INCLUDE_SUBFOLDERS 0x0030
 #define IDM_SKIP_EXISTING 0x0040
+#define IDM_SETTINGS 0x0050

@@ -20,7 +20,9 @@
 #include <thread>
 
 #include "audio/checksum.h"
+#include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
+#include "quillon_version.h"
 #include "service/textconv.h"
 #include "settings/usersettings.h"
 #include "support/fake_service.h"
@@ -48,6 +50,10 @@ std::wstring Text(HWND window) {
     return text;
 }
 
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
 // Runs the window's messages as its modal loop would, until `done` holds or `limit` passes.
 bool PumpUntil(HWND dialog, const std::function<bool()>& done,
                std::chrono::milliseconds limit = 20s) {
@@ -66,7 +72,30 @@ bool PumpUntil(HWND dialog, const std::function<bool()>& done,
     }
 }
 
-// The window with its dialogs and the shell answered by the test.
+// Opens a modal box with `open` and runs `inside` on the box captioned `caption` from within its
+// loop (a thread timer fires there); closes the box if `inside` left it open. False when the box
+// never came.
+bool InsideModal(const wchar_t* caption, const std::function<void()>& open,
+                 const std::function<void(HWND)>& inside) {
+    static const wchar_t* wanted;
+    static const std::function<void(HWND)>* body;
+    static bool ran;
+    wanted = caption;
+    body = &inside;
+    ran = false;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+        const HWND box = ::FindWindowW(L"#32770", wanted);
+        if (ran || box == nullptr || !::IsWindowVisible(box)) return;
+        ran = true;
+        (*body)(box);
+        if (::IsWindow(box)) ::EndDialog(box, IDCANCEL);
+    });
+    open();
+    ::KillTimer(nullptr, timer);
+    return ran;
+}
+
+// The window with its dialogs, message boxes and the shell answered by the test.
 class TestDlg : public CQuillonDlg {
 public:
     using CQuillonDlg::CQuillonDlg;
@@ -74,6 +103,9 @@ public:
     std::wstring openAnswer;
     std::optional<SaveChoice> saveAnswer;
     std::vector<std::wstring> opened;
+    // The questions asked (each answered no), with the answer each offered first.
+    std::vector<std::pair<std::wstring, bool>> questions;
+    std::vector<std::wstring> refusals;
 
 protected:
     std::optional<std::wstring> ChooseFile(const std::wstring&) override { return openAnswer; }
@@ -83,7 +115,11 @@ protected:
         return saveAnswer;
     }
     void OpenRawLyrics(const std::wstring& path) override { opened.push_back(path); }
-    void RunAboutBox() override {}
+    bool Ask(const std::wstring& question, bool yesByDefault) override {
+        questions.emplace_back(question, yesByDefault);
+        return false;
+    }
+    void ShowRefusal(HWND, const std::wstring& text) override { refusals.push_back(text); }
 };
 
 class DialogTest : public ::testing::Test {
@@ -174,13 +210,14 @@ TEST_F(DialogTest, ControlsSitWhereTheTemplateSaysInDialogUnits) {
     ::GetWindowRect(Item(IDC_LYRICS), &after);
     EXPECT_EQ(after.bottom - after.top, before.bottom - before.top + 100);
 
-    // The system menu carries the raw lyric, the folder options and the about box.
+    // The system menu carries the raw lyric, the folder options, the settings and the about box.
     HMENU menu = ::GetSystemMenu(dlg->Handle(), FALSE);
     const int count = ::GetMenuItemCount(menu);
     EXPECT_EQ(::GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
-    EXPECT_EQ(::GetMenuItemID(menu, count - 3), static_cast<UINT>(IDM_SKIP_EXISTING));
-    EXPECT_EQ(::GetMenuItemID(menu, count - 4), static_cast<UINT>(IDM_INCLUDE_SUBFOLDERS));
-    EXPECT_EQ(::GetMenuItemID(menu, count - 6), static_cast<UINT>(IDM_VIEW_RAW));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 2), static_cast<UINT>(IDM_SETTINGS));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 4), static_cast<UINT>(IDM_SKIP_EXISTING));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 5), static_cast<UINT>(IDM_INCLUDE_SUBFOLDERS));
+    EXPECT_EQ(::GetMenuItemID(menu, count - 7), static_cast<UINT>(IDM_VIEW_RAW));
     // A folder option is stored as soon as it is chosen, and the menu shows it checked.
     ::SendMessageW(dlg->Handle(), WM_SYSCOMMAND, IDM_SKIP_EXISTING, 0);
     DWORD value = 0, size = sizeof value;
@@ -194,6 +231,45 @@ TEST_F(DialogTest, ControlsSitWhereTheTemplateSaysInDialogUnits) {
     EXPECT_FALSE(::GetMenuState(menu, IDM_INCLUDE_SUBFOLDERS, MF_BYCOMMAND) & MF_CHECKED);
 }
 
+// The settings dialog refuses what it cannot store, says why and stays open; what it stores, the
+// about box names with the version, the licence and the homepage.
+TEST_F(DialogTest, SettingsDialogStoresOnlyValidValuesAndTheAboutBoxNamesThem) {
+    const std::u16string storedHost = settings->ReadText(SettingsPort::Text::ServiceHost);
+    const auto openSettings = [&] {
+        ::SendMessageW(dlg->Handle(), WM_SYSCOMMAND, IDM_SETTINGS, 0);
+    };
+    ASSERT_TRUE(InsideModal(L"Quillon 설정", openSettings, [&](HWND box) {
+        const std::u16string port = storedHost.substr(storedHost.rfind(u':') + 1);
+        EXPECT_EQ(Text(::GetDlgItem(box, IDC_SERVICE_PORT)), Wide(port));
+        EXPECT_EQ(Text(::GetDlgItem(box, IDC_CONCURRENCY)), L"4");
+        ::SetDlgItemTextW(box, IDC_SERVICE_HOST, L"lyrics.example");
+        ::SetDlgItemTextW(box, IDC_SERVICE_PORT, L"0");
+        ::SetDlgItemTextW(box, IDC_CONCURRENCY, L"5");
+        ::SendMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(dlg->refusals, std::vector<std::wstring>{Wide(text::PortInvalid)});
+        EXPECT_TRUE(::IsWindowVisible(box));
+        EXPECT_EQ(settings->ReadText(SettingsPort::Text::ServiceHost), storedHost);
+        ::SetDlgItemTextW(box, IDC_SERVICE_PORT, L"8080");
+        ::SendMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_FALSE(::IsWindowVisible(box));
+    }));
+    EXPECT_EQ(settings->ReadText(SettingsPort::Text::ServiceHost), u"lyrics.example:8080");
+    EXPECT_EQ(settings->ReadOption(SettingsPort::Option::Concurrency), 5);
+
+    const auto openAbout = [&] { ::SendMessageW(dlg->Handle(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0); };
+    ASSERT_TRUE(InsideModal(L"Quillon 정보", openAbout, [&](HWND box) {
+        EXPECT_EQ(Text(::GetDlgItem(box, IDC_ABOUT_VERSION)),
+                  L"Quillon 버전 " + Wide(Utf8ToWide(Version)));
+        EXPECT_EQ(Text(::GetDlgItem(box, IDC_ABOUT_LICENCE)), L"MIT 라이선스");
+        EXPECT_EQ(Text(::GetDlgItem(box, IDC_ABOUT_SERVICE)), L"가사 서비스: lyrics.example:8080");
+        LITEM link{};
+        link.mask = LIF_ITEMINDEX | LIF_URL;
+        ASSERT_TRUE(::SendMessageW(::GetDlgItem(box, IDC_ABOUT_HOMEPAGE), LM_GETITEM, 0,
+                                   reinterpret_cast<LPARAM>(&link)));
+        EXPECT_EQ(std::wstring(link.szUrl), Wide(Utf8ToWide(Homepage)));
+    }));
+}
+
 TEST_F(DialogTest, SingleFileRunShowsTheSongAndAnEditedRowIsSavedInEachEncoding) {
     SetPath(song);
     ASSERT_TRUE(RunJob());
@@ -203,6 +279,19 @@ TEST_F(DialogTest, SingleFileRunShowsTheSongAndAnEditedRowIsSavedInEachEncoding)
     EXPECT_EQ(rows.CellText(1, 2), L"하나 / one");
     EXPECT_EQ(Text(Item(IDC_TITLE)), L"봄");
     EXPECT_TRUE(::IsWindowEnabled(Item(IDC_SAVE)));
+
+    // The raw lyric beside the song asks before it replaces a file of the user's, "no" first;
+    // at "no" it goes to the temporary folder and the user's file stays.
+    const fs::path beside = scratch.Path() / L"노래.txt";
+    testing::WriteFileBytes(beside, "mine");
+    ::SendMessageW(dlg->Handle(), WM_SYSCOMMAND, IDM_VIEW_RAW, 0);
+    ASSERT_EQ(dlg->questions.size(), 1u);
+    EXPECT_EQ(dlg->questions[0].first, L"노래.txt" + Wide(text::ReplaceRawQuestion));
+    EXPECT_FALSE(dlg->questions[0].second);
+    ASSERT_EQ(dlg->opened.size(), 1u);
+    EXPECT_EQ(fs::path(dlg->opened[0]), fs::temp_directory_path() / L"노래.txt");
+    EXPECT_EQ(ReadFileBytes(beside), "mine");
+    fs::remove(dlg->opened[0]);
 
     // The lyric cell edited in place: typing grows nothing here, Enter stores the text and
     // never reaches the dialog's default command.
@@ -256,13 +345,19 @@ TEST_F(DialogTest, FolderRunLogsItsRowsWithImagesAndTheCauseOfAFailure) {
     fs::rename(song, scratch.Path() / "music" / L"노래.mp3");
     fs::rename(scratch.Path() / "second.mp3", scratch.Path() / "music" / "broken.mp3");
     testing::WriteFileBytes(scratch.Path() / "music" / "broken.mp3", "not audio");
+    // A code page without Hangul, whatever the system's: the LRC file goes to UTF-16 LE.
+    ::_putenv_s("QUILLON_ANSI_CODEPAGE", "1252");
     ChooseMode(1);
     EXPECT_EQ(Text(Item(IDC_DOWNLOAD)), L"가사 다운로드 개시");
     EXPECT_EQ(Text(Item(IDC_VIEW_GROUP)), L"가사 다운로드 로그");
     EXPECT_TRUE(::IsWindowVisible(Item(IDC_LOG)));
     SetPath(scratch.Path() / "music");
     ASSERT_TRUE(RunJob());
+    ::_putenv_s("QUILLON_ANSI_CODEPAGE", "");
     ReportListCtrl& log = dlg->LogList();
+    const HIMAGELIST images = reinterpret_cast<HIMAGELIST>(
+        ::SendMessageW(log.Handle(), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+    EXPECT_EQ(::ImageList_GetImageCount(images), LogIconWarning + 1);
     std::vector<std::wstring> rows;
     for (int row = 0; row < log.RowCount(); ++row) {
         LVITEMW item{};
@@ -272,15 +367,30 @@ TEST_F(DialogTest, FolderRunLogsItsRowsWithImagesAndTheCauseOfAFailure) {
         rows.push_back(std::to_wstring(item.iImage) + L" " + log.CellText(row, 2));
         EXPECT_EQ(log.CellText(row, 1).size(), 12u);
         if (item.iImage == LogIconError) {
-            EXPECT_EQ(log.RowTip(row), L"no MPEG audio frame");
+            EXPECT_EQ(log.RowTip(row), L"MPEG 오디오 프레임을 찾지 못했습니다");
         }
     }
     std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(rows,
-              (std::vector<std::wstring>{
-                  L"2 제목: 봄, 가수: Singer, 앨범: Album", L"3 파일 채크썸 취득 실패 (broken.mp3)",
-                  L"4 가사 정보 취득 개시 (노래.mp3)", L"5 가사 파일 저장 완료 (노래.mp3)"}));
+    EXPECT_EQ(
+        rows,
+        (std::vector<std::wstring>{
+            L"2 제목: 봄, 가수: Singer, 앨범: Album", L"3 파일 채크썸 취득 실패 (broken.mp3)",
+            L"4 가사 정보 취득 개시 (노래.mp3)", L"5 가사 파일 저장 완료 (노래.mp3)",
+            L"6 ANSI 코드 페이지에 없는 문자 5자: UTF-16 Little Endian으로 저장 (노래.lrc)"}));
     EXPECT_TRUE(fs::exists(scratch.Path() / "music" / L"노래.lrc"));
+
+    // The log follows its newest row, unless the user has scrolled up to an older one.
+    const auto lastInSight = [&] {
+        return ::SendMessageW(log.Handle(), LVM_GETTOPINDEX, 0, 0) +
+                   ::SendMessageW(log.Handle(), LVM_GETCOUNTPERPAGE, 0, 0) >=
+               log.RowCount();
+    };
+    for (int i = 0; i < 40; ++i) dlg->AppendLogRow(LogIconInfo, std::to_wstring(i));
+    EXPECT_TRUE(lastInSight());
+    ::SendMessageW(log.Handle(), LVM_ENSUREVISIBLE, 0, FALSE);
+    dlg->AppendLogRow(LogIconWarning, L"older rows stay in sight");
+    EXPECT_EQ(::SendMessageW(log.Handle(), LVM_GETTOPINDEX, 0, 0), 0);
+    EXPECT_FALSE(lastInSight());
 }
 
 TEST_F(DialogTest, TipSitsAboveTheButtonAndGoesAtAKeyButNotAtEnter) {
@@ -311,6 +421,15 @@ TEST_F(DialogTest, TipSitsAboveTheButtonAndGoesAtAKeyButNotAtEnter) {
     ::keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
     EXPECT_TRUE(PumpUntil(
         dlg->Handle(), [&] { return !tip.IsVisible(); }, 2s));
+
+    // A failed song's tip tells why on a line of its own.
+    testing::WriteFileBytes(song, "not audio");
+    SetPath(song);
+    ASSERT_TRUE(RunJob());
+    ASSERT_TRUE(tip.IsVisible());
+    EXPECT_TRUE(tip.Text().ends_with(L"\nMPEG 오디오 프레임을 찾지 못했습니다"));
+    ::GetWindowRect(tip.Handle(), &box);
+    EXPECT_GT(box.bottom - box.top, measured.bottom);
 }
 
 TEST_F(DialogTest, ClosingDuringASlowQueryIsPromptAndStoresThePathOfTheMode) {
@@ -322,10 +441,15 @@ TEST_F(DialogTest, ClosingDuringASlowQueryIsPromptAndStoresThePathOfTheMode) {
     Click(IDC_DOWNLOAD);
     service.WaitUntilStalled();
     EXPECT_FALSE(::IsWindowEnabled(Item(IDC_DOWNLOAD)));
+    // Hidden first: under Wine without a window manager, taking a shown window off the screen
+    // waits two seconds for a manager that is not there.
+    ::ShowWindow(dlg->Handle(), SW_HIDE);
     const auto closing = std::chrono::steady_clock::now();
     ::SendMessageW(dlg->Handle(), WM_COMMAND, IDCANCEL, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - closing, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 200ms);
     EXPECT_FALSE(::IsWindow(dlg->Handle()));
+    // The query was given up: nothing was written beside the song.
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.Path()), fs::directory_iterator()), 1);
     EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenFile), song.u16string());
     EXPECT_EQ(settings->ReadText(SettingsPort::Text::LastOpenDir), u"");
 }

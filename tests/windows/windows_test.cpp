@@ -97,8 +97,9 @@ TEST(SharingTest, AFileHeldWithoutSharingIsAChecksumFailureAndAHeldSongStaysAsIt
         ASSERT_NE(other, INVALID_HANDLE_VALUE);
         EXPECT_EQ(checksummer.Compute(song, sum), ChecksumStatus::CannotOpen);
         EXPECT_EQ(checksummer.File().LastOpenError(), ERROR_SHARING_VIOLATION);
-        EXPECT_NE(ChecksumCause(checksummer, ChecksumStatus::CannotOpen).find("cannot be opened: "),
-                  std::string::npos);
+        EXPECT_NE(
+            ChecksumCause(checksummer, ChecksumStatus::CannotOpen).find("파일을 열 수 없습니다: "),
+            std::string::npos);
         ::CloseHandle(other);
     }
     // While the reader holds the song, nobody writes to it or deletes it.
@@ -168,7 +169,7 @@ TEST(ReadOnlyLrcTest, IsLeftAsItIsWithoutATemporaryFile) {
         WriteLrcFile(dir.Path() / "song.mp3", LyricInfo{u"T", u"A", u"L", u""}, u"[00:01.00]x\r\n",
                      EncodingUtf8);
     EXPECT_FALSE(written);
-    EXPECT_FALSE(written.cause.empty());
+    EXPECT_EQ(written.cause.rfind("있는 파일을 바꿀 수 없습니다: ", 0), 0u) << written.cause;
     EXPECT_EQ(ReadFileBytes(lrc), "old");
     EXPECT_EQ(dir.Names(), (std::set<std::string>{"song.lrc"}));
     ::SetFileAttributesW(lrc.c_str(), FILE_ATTRIBUTE_NORMAL);

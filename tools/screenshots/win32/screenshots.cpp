@@ -1,8 +1,8 @@
-// Drives the Windows window through a single-file run, a folder run and a refused start, and
-// after each prints where the window (and the tip) is on the screen, "WINDOW x y w h [TIP x y w
-// h]", then waits for a line on standard input before it goes on: scripts/screenshots takes the
-// picture in between. Run it under Wine on a display, with the service's host in the registry.
-// Usage: quillon-screenshots.exe MUSIC_DIR
+// Drives the Windows window through a single-file run, a folder run and a refused start, then
+// opens the about box and the settings dialog, and after each prints where the window (and the
+// tip) is on the screen, "NAME WINDOW x y w h [TIP x y w h]", then waits for a line on standard
+// input before it goes on: scripts/screenshots takes the picture in between. Run it under Wine on a
+// display, with the service's host in the registry. Usage: quillon-screenshots.exe MUSIC_DIR
 #include <winsock2.h>
 
 #include <windows.h>
@@ -42,23 +42,46 @@ void Pump(HWND dialog, const std::function<bool()>& done, int limitMs = 20000) {
     }
 }
 
-void Shoot(CQuillonDlg& dlg, const char* name) {
+// Lets `window` draw itself, prints where it is (and the tip, when one is given and shown) and
+// waits until the picture is taken.
+void Report(const char* name, HWND window, const TipWnd* tip = nullptr) {
     Pump(
-        dlg.Handle(), [] { return false; }, 500);
-    RECT window{};
-    ::GetWindowRect(dlg.Handle(), &window);
-    std::printf("%s WINDOW %ld %ld %ld %ld", name, window.left, window.top,
-                window.right - window.left, window.bottom - window.top);
-    if (dlg.Tip().IsVisible()) {
-        RECT tip{};
-        ::GetWindowRect(dlg.Tip().Handle(), &tip);
-        std::printf(" TIP %ld %ld %ld %ld", tip.left, tip.top, tip.right - tip.left,
-                    tip.bottom - tip.top);
+        window, [] { return false; }, 500);
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    std::printf("%s WINDOW %ld %ld %ld %ld", name, rect.left, rect.top, rect.right - rect.left,
+                rect.bottom - rect.top);
+    if (tip != nullptr && tip->IsVisible()) {
+        ::GetWindowRect(tip->Handle(), &rect);
+        std::printf(" TIP %ld %ld %ld %ld", rect.left, rect.top, rect.right - rect.left,
+                    rect.bottom - rect.top);
     }
     std::printf("\n");
     std::fflush(stdout);
     std::string answer;
     std::getline(std::cin, answer);
+}
+
+void Shoot(CQuillonDlg& dlg, const char* name) {
+    Report(name, dlg.Handle(), &dlg.Tip());
+}
+
+// Opens a modal box with `open` and shoots the box captioned `caption` from within its loop (a
+// thread timer fires there), then closes it.
+void ShootModal(const wchar_t* caption, const char* name, const std::function<void()>& open) {
+    static const wchar_t* wanted;
+    static const char* shot;
+    wanted = caption;
+    shot = name;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+        const HWND box = ::FindWindowW(L"#32770", wanted);
+        if (box == nullptr || !::IsWindowVisible(box)) return;
+        ::KillTimer(nullptr, id);
+        Report(shot, box);
+        ::EndDialog(box, IDCANCEL);
+    });
+    open();
+    ::KillTimer(nullptr, timer);
 }
 
 }  // namespace
@@ -102,5 +125,13 @@ int wmain(int argc, wchar_t** argv) {
     ::SetWindowTextW(dlg.Control(IDC_PATH), L"");
     click(IDC_DOWNLOAD);
     Shoot(dlg, "tip");
+    dlg.Tip().Hide();
+
+    // The about box and the settings dialog, from the system menu.
+    const auto command = [&](UINT id) {
+        return [&dlg, id] { ::SendMessageW(dlg.Handle(), WM_SYSCOMMAND, id, 0); };
+    };
+    ShootModal(L"Quillon 정보", "about", command(IDM_ABOUTBOX));
+    ShootModal(L"Quillon 설정", "settings", command(IDM_SETTINGS));
     return 0;
 }
