@@ -58,34 +58,51 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
     PlaceSongs(Work(), names);
     const std::string sum = ChecksumOf(kSong);
 
-    // Each round answers with a lyric of its own and is killed after another number of saved
-    // files, on even rounds at once, on odd rounds once the next LRC write has begun. From the
-    // second round on, the LRC files of earlier rounds are being replaced when the kill comes.
-    const int killAfter[] = {1, 4, 7, 10, 13, 16};
+    // Each round answers with a lyric of its own and is killed: on even rounds as soon as a
+    // number of files is saved, on odd rounds while LRC files are written and not yet renamed.
+    // For those, the service holds one answer back: the songs in hand after it are written
+    // ahead and wait for their turn behind it, so a write is sure to be under way at the kill.
+    // From the second round on, the LRC files of earlier rounds are being replaced.
+    const int killAt[] = {1, 4, 7, 10, 13, 16};
     std::vector<std::string> whole;  // every LRC file a finished write may have left
     int roundsWithTemporaryLeft = 0;
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
+        const bool midWrite = round % 2 == 1;
         FakeService service;
         service.SetAnswer(sum, Answer("T", ServiceLyric(RoundLines(round))));
+        if (midWrite) service.StallRequest(killAt[round]);
         whole.push_back(ExpectedLrc("T", RoundLines(round)));
         const std::set<std::string> temporariesBefore = TemporaryNames(Work());
 
-        testing::Process cli(Command(FolderArgs(service.Host())), root / "cli.err", Env());
+        std::vector<std::string> args = FolderArgs(service.Host());
+        args.insert(args.begin() + 1, {"--jobs", "4"});  // songs in hand behind the held one
+        testing::Process cli(Command(args), root / "cli.err", Env());
         std::vector<std::string> saved;  // the songs this round logged as saved
-        while (saved.size() < static_cast<std::size_t>(killAfter[round])) {
-            const auto line = cli.ReadLine(10s);
-            ASSERT_TRUE(line) << "the run ended after " << saved.size() << " saved files";
-            ASSERT_EQ(line->find("\t3\t"), std::string::npos) << *line;
-            const std::size_t open = line->rfind('(');
-            if (line->find("\t5\t") != std::string::npos && open != std::string::npos)
-                saved.push_back(line->substr(open + 1, line->size() - open - 2));
-        }
-        if (round % 2 == 1) {
+        const auto readRows = [&](std::size_t until, std::chrono::milliseconds limit) {
+            while (saved.size() < until) {
+                const auto line = cli.ReadLine(limit);
+                if (!line) return false;
+                EXPECT_EQ(line->find("\t3\t"), std::string::npos) << *line;
+                const std::size_t open = line->rfind('(');
+                if (line->find("\t5\t") != std::string::npos && open != std::string::npos)
+                    saved.push_back(line->substr(open + 1, line->size() - open - 2));
+            }
+            return true;
+        };
+        if (midWrite) {
+            ASSERT_TRUE(service.WaitUntilStalled());
             ASSERT_TRUE(WaitForWrite(Work(), temporariesBefore));
+        } else {
+            ASSERT_TRUE(readRows(killAt[round], 10s))
+                << "the run ended after " << saved.size() << " saved files";
         }
         cli.Signal(SIGKILL);
         ASSERT_EQ(cli.Wait(5s), 128 + SIGKILL);
+        readRows(kSongs, 1s);  // what it logged before the kill
+        if (midWrite) {
+            EXPECT_LT(saved.size(), static_cast<std::size_t>(kSongs));
+        }
 
         int lrcFiles = 0;
         for (const auto& name : Names(Work())) {
@@ -95,7 +112,7 @@ TEST_F(KillTest, KilledFolderRunLeavesOnlyWholeLrcFiles) {
             EXPECT_NE(std::find(whole.begin(), whole.end(), bytes), whole.end())
                 << name << " is not a whole LRC file (" << bytes.size() << " bytes)";
         }
-        EXPECT_GE(lrcFiles, killAfter[round]);
+        EXPECT_GE(static_cast<std::size_t>(lrcFiles), saved.size());
         for (const auto& song : saved)
             EXPECT_EQ(ReadFileBytes(Work() / fs::path(song).replace_extension(".lrc")),
                       whole.back())

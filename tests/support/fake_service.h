@@ -1,7 +1,7 @@
 #pragma once
 
 // A lyrics service on loopback for tests: answers GetLyric5 by the checksum in the request from
-// a table the test fills, and can hold one song's answer back to stand for a slow service.
+// a table the test fills, and can hold one answer back to stand for a slow service.
 
 #include <chrono>
 #include <condition_variable>
@@ -31,9 +31,9 @@ public:
     ~FakeService() { Release(); }
 
     std::string Host() const { return server.Host(); }
-    void WaitUntilStalled() {
+    bool WaitUntilStalled() {
         std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [this] { return stalled; });
+        return changed.wait_for(lock, std::chrono::seconds(10), [this] { return stalled; });
     }
     void Release() {
         std::lock_guard lock(mutex);
@@ -55,6 +55,12 @@ public:
         std::lock_guard lock(mutex);
         stallFor = checksum;
     }
+    // Holds back the answer to the request that arrives as the `number`-th (from 1) until
+    // Release(), whatever its checksum.
+    void StallRequest(int number) {
+        std::lock_guard lock(mutex);
+        stallAt = number;
+    }
 
 private:
     bool Serve(const ReceivedRequest& request, PeerConnection& peer) {
@@ -64,7 +70,7 @@ private:
         {
             std::unique_lock lock(mutex);
             ++requests;
-            if (sum == stallFor) {
+            if (sum == stallFor || requests == stallAt) {
                 stalled = true;
                 changed.notify_all();
                 // Held until released, or until the peer goes away or the service ends.
@@ -82,6 +88,7 @@ private:
     bool stalled = false;
     bool released = false;
     int requests = 0;
+    int stallAt = 0;
     std::map<std::string, std::string> answers;
     std::string stallFor;
     ScriptedServer server;  // last: it stops serving before the table goes
