@@ -3,9 +3,12 @@
 
 QUILLON_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# quillon_install_packages [PACKAGE...]: installs whichever of the named packages are missing;
+# without names, every package of scripts/packages.txt.
 quillon_install_packages() {
-    local wanted=() missing=() pkg
-    mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$QUILLON_ROOT/scripts/packages.txt")
+    local wanted=("$@") missing=() pkg
+    [ $# -eq 0 ] &&
+        mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$QUILLON_ROOT/scripts/packages.txt")
     for pkg in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$pkg")
@@ -42,7 +45,7 @@ quillon_start_xvfb() {
 }
 
 # quillon_prepare_wine: readies the prefix in WINEPREFIX: one server for every program that
-# follows, Hangul in the dialogs' fonts, and a crash that ends its program with a backtrace on
+# follows, Hangul in the dialogs' fonts, windows without a window manager, and a crash that ends its program with a backtrace on
 # stderr instead of waiting for a click on the crash dialog.
 quillon_prepare_wine() {
     local font
@@ -55,4 +58,7 @@ quillon_prepare_wine() {
     done
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
         >/dev/null 2>&1
+    # Unmanaged windows: a virtual display has no window manager, and closing a managed window
+    # waits two seconds for one.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 }
