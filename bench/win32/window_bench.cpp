@@ -34,7 +34,20 @@ namespace {
 struct Stalls {
     long long longestMs = 0;
     long long totalMs = 0;
+    UINT longestMessage = 0;     // what the window was doing in its longest stall
+    int longestAtRow = 0;        // and how many log rows it held
+    long long longestCpuMs = 0;  // of it, the time the window's thread ran
 };
+
+// The time the calling thread has run, in user and kernel mode.
+long long ThreadCpuMs() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
+    const auto ticks = [](FILETIME t) {
+        return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000;  // 100 ns ticks
+}
 
 Stalls Measure(CQuillonDlg& dlg, const std::function<bool()>& done) {
     Stalls stalls;
@@ -50,11 +63,17 @@ Stalls Measure(CQuillonDlg& dlg, const std::function<bool()>& done) {
             continue;
         }
         const auto before = Clock::now();
+        const long long cpuBefore = ThreadCpuMs();
         if (!::IsDialogMessageW(dlg.Handle(), &message)) {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
-        stalls.longestMs = std::max<long long>(stalls.longestMs, ms(Clock::now() - before));
+        if (const long long took = ms(Clock::now() - before); took > stalls.longestMs) {
+            stalls.longestMs = took;
+            stalls.longestMessage = message.message;
+            stalls.longestAtRow = dlg.LogList().RowCount();
+            stalls.longestCpuMs = ThreadCpuMs() - cpuBefore;
+        }
     }
     stalls.totalMs = ms(Clock::now() - start);
     return stalls;
@@ -121,8 +140,11 @@ int wmain(int argc, wchar_t** argv) {
                    reinterpret_cast<LPARAM>(dlg.Control(IDC_MODE)));
     ::SetWindowTextW(dlg.Control(IDC_PATH), (dir / "folder").c_str());
     const Stalls folder = Measure(dlg, [&] { return dlg.LogList().RowCount() >= 3 * songs; });
-    std::printf("folder of %d songs: %d log rows in %lld ms, longest stall %lld ms\n", songs,
-                dlg.LogList().RowCount(), folder.totalMs, folder.longestMs);
+    std::printf(
+        "folder of %d songs: %d log rows in %lld ms, longest stall %lld ms "
+        "(message 0x%04X at log row %d, %lld ms of it running)\n",
+        songs, dlg.LogList().RowCount(), folder.totalMs, folder.longestMs, folder.longestMessage,
+        folder.longestAtRow, folder.longestCpuMs);
 
     ::DestroyWindow(dlg.Handle());
     std::error_code ec;

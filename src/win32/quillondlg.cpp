@@ -291,6 +291,10 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_APPEND_ROWS:
             if (lyricRows) lyricRows->AppendSlice();
             return TRUE;
+        case WM_TIMER:
+            if (wParam != FollowTimer) return FALSE;
+            FollowLog();
+            return TRUE;
         case WM_CLOSE:
             OnClose();
             return TRUE;
@@ -546,17 +550,29 @@ void CQuillonDlg::ShowTip(int id, const std::wstring& text) {
 void CQuillonDlg::AddLogRow(int image, std::u16string_view time, std::u16string_view text,
                             std::string_view cause) {
     // The log follows its newest row, unless the user has scrolled up to read an older one: the
-    // last row was in sight before this one came.
+    // last row was in sight before this one came, or a scroll to it is pending.
     const HWND list = logList.Handle();
     const int count = logList.RowCount();
-    const bool following = count == 0 || ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0) +
-                                                 ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0) >=
-                                             count;
+    const bool following = followPending || count == 0 ||
+                           ::SendMessageW(list, LVM_GETTOPINDEX, 0, 0) +
+                                   ::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0) >=
+                               count;
     const int row = logList.AppendRow(image);
     logList.SetCellText(row, 1, Wide(time));
     logList.SetCellText(row, 2, Wide(text));
     if (!cause.empty()) logList.SetRowTip(row, WideFromUtf8(cause));
-    if (following) ::SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
+    if (following && !followPending) {
+        followPending = true;
+        ::SetTimer(dialog, FollowTimer, FollowInterval, nullptr);
+    }
+}
+
+void CQuillonDlg::FollowLog() {
+    ::KillTimer(dialog, FollowTimer);
+    if (!followPending) return;
+    followPending = false;
+    const int count = logList.RowCount();
+    if (count > 0) ::SendMessageW(logList.Handle(), LVM_ENSUREVISIBLE, count - 1, FALSE);
 }
 
 void CQuillonDlg::AppendLogRow(int image, const std::wstring& text) {

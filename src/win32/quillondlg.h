@@ -96,6 +96,7 @@ private:
     void ShowMode(DownloadMode mode, const ModeLayout& layout) override;
     void ShowPath(std::u16string_view text) override;
     void ShowTipAt(TipAnchor anchor, std::u16string_view text, std::string_view cause) override;
+    void FollowLog();  // the pending scroll to the log's newest row
     void AddLogRow(int image, std::u16string_view time, std::u16string_view text,
                    std::string_view cause) override;
     void JobStarted(DownloadMode mode) override;
@@ -112,6 +113,11 @@ private:
     bool modal = false;
     bool ready = false;  // the controls hold the fields; their notifications count from now
     bool busy = false;   // the busy cursor while one file is queried
+    // The log has rows it has not yet scrolled to: it scrolls once a FollowInterval, not once a
+    // row, since each scroll redraws the list.
+    bool followPending = false;
+    static constexpr UINT_PTR FollowTimer = 1;
+    static constexpr UINT FollowInterval = 40;  // ms
     HICON icon = nullptr;
     HICON smallIcon = nullptr;
     HIMAGELIST lyricImages = nullptr;

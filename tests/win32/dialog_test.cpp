@@ -386,9 +386,11 @@ TEST_F(DialogTest, FolderRunLogsItsRowsWithImagesAndTheCauseOfAFailure) {
                log.RowCount();
     };
     for (int i = 0; i < 40; ++i) dlg->AppendLogRow(LogIconInfo, std::to_wstring(i));
-    EXPECT_TRUE(lastInSight());
+    EXPECT_TRUE(PumpUntil(dlg->Handle(), lastInSight, 2s));
     ::SendMessageW(log.Handle(), LVM_ENSUREVISIBLE, 0, FALSE);
     dlg->AppendLogRow(LogIconWarning, L"older rows stay in sight");
+    PumpUntil(
+        dlg->Handle(), [] { return false; }, 200ms);
     EXPECT_EQ(::SendMessageW(log.Handle(), LVM_GETTOPINDEX, 0, 0), 0);
     EXPECT_FALSE(lastInSight());
 }
