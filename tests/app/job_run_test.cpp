@@ -14,6 +14,7 @@
 #include "audio/checksum.h"
 #include "pipeline/messages.h"
 #include "support/fake_service.h"
+#include "support/environment.h"
 #include "support/process.h"
 #include "tagging/lyrictag.h"
 
@@ -255,6 +256,19 @@ TEST_F(JobRunTest, RawLyricsAreWrittenBesideTheSongAndOpened) {
     EXPECT_EQ(dlg.opened.last(), Q(temporary));
     EXPECT_TRUE(dlg.Tip().Text().startsWith(QString::fromUtf16(text::RawViewInTemporary)));
     fs::remove(temporary);
+    // Nor a temporary folder that is not one: a tip with the cause, and nothing opened.
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string oldTmpdir = tmpdir != nullptr ? tmpdir : "";
+    WriteFileBytes(Work("not-a-folder"), "x");
+    testing::SetEnv("TMPDIR", Work("not-a-folder").string());
+    dlg.ViewRawLyrics();
+    if (tmpdir != nullptr)
+        testing::SetEnv("TMPDIR", oldTmpdir);
+    else
+        testing::UnsetEnv("TMPDIR");
+    EXPECT_EQ(dlg.opened.size(), 4);
+    EXPECT_TRUE(dlg.Tip().Text().startsWith(QString::fromUtf16(text::RawViewFailed)))
+        << dlg.Tip().Text().toStdString();
     fs::remove(Work("song.txt"));
     dlg.opened = {Q(Work("song.txt"))};
 
