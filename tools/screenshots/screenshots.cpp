@@ -1,8 +1,10 @@
-// Drives the real window through a single-file run, a folder run and a refused start, and saves
-// what the screen shows after each as PNG files. Run it on a display (scripts/screenshots starts
-// one) with QUILLON_SERVICE_HOST pointing at a lyrics service that knows the songs.
+// Drives the real window through a single-file run, a folder run and a refused start, opens its
+// settings dialog and about box, and saves what the screen shows of each as PNG files. Run it on a
+// display (scripts/screenshots starts one) with QUILLON_SERVICE_HOST pointing at a lyrics service
+// that knows the songs.
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -13,6 +15,7 @@
 #include <QRegion>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -67,6 +70,20 @@ bool Shoot(QWidget& window, const QString& file, const QWidget* tip = nullptr) {
     return true;
 }
 
+// Opens a modal dialog with `open` and shoots it once it shows, then closes it.
+bool ShootDialog(const std::function<void()>& open, const QString& file) {
+    bool ok = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = nullptr;
+        WaitFor([&] { return (dialog = QApplication::activeModalWidget()) != nullptr; }, 5000);
+        if (dialog == nullptr) return;
+        ok = Shoot(*dialog, file);
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    open();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +123,11 @@ int main(int argc, char** argv) {
     path->setText(QString());
     dlg.OnDownload();
     ok &= Shoot(dlg, out + QStringLiteral("/window-tip.png"), &dlg.Tip());
+
+    // The settings dialog and the about box, from the window's context menu.
+    dlg.Tip().hide();
+    ok &= ShootDialog([&] { dlg.ShowSettings(); }, out + QStringLiteral("/window-settings.png"));
+    ok &= ShootDialog([&] { dlg.ShowAbout(); }, out + QStringLiteral("/window-about.png"));
 
     dlg.reject();
     quillon::StopNetworkLayer();
