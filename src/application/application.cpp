@@ -590,9 +590,8 @@ void QuillonApplication::OnSave() {
     // What the code page lacks would become "?": the user may keep every character instead.
     int written = encoding;
     if (const LosslessChoice lossless = LosslessSaveEncoding(encoding); lossless.lost > 0) {
-        const std::u16string question = text::AnsiLost +
-                                        Utf8ToWide(std::to_string(lossless.lost)) +
-                                        text::AnsiLossQuestionEnd;
+        const std::u16string question =
+            text::AnsiLost + Utf8ToWide(std::to_string(lossless.lost)) + text::AnsiLossQuestionEnd;
         if (view.AskYesNo(question, true)) written = lossless.encoding;
     }
     const WriteResult saved = SaveLyricsTo(choice->file, written);

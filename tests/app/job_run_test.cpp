@@ -13,8 +13,8 @@
 #include "app/app_fixture.h"
 #include "audio/checksum.h"
 #include "pipeline/messages.h"
-#include "support/fake_service.h"
 #include "support/environment.h"
+#include "support/fake_service.h"
 #include "support/process.h"
 #include "tagging/lyrictag.h"
 
