@@ -8,7 +8,7 @@
 #include "fuzz_check.h"
 #include "service/lyricinfo.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace {
 

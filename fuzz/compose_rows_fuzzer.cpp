@@ -9,7 +9,7 @@
 #include "fuzz_check.h"
 #include "pipeline/lrc.h"
 #include "pipeline/lyricview.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 using namespace quillon;
 

@@ -13,7 +13,7 @@
 #include "lyricsd/soap.h"
 #include "service/lyricinfo.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace {
 

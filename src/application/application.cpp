@@ -17,8 +17,8 @@
 #include "pipeline/textwriter.h"
 #include "quillon_version.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
 #include "settings/settingsport.h"
+#include "text/textconv.h"
 #ifdef QUILLON_HAVE_TAGLIB
 #include "tagging/lyrictag.h"
 #endif

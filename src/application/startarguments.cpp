@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 

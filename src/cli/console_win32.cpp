@@ -7,7 +7,7 @@
 #include <atomic>
 
 #include "cli/console.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon::cli {
 namespace {

@@ -12,8 +12,8 @@
 #include "pipeline/folderrun.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
-#include "service/textconv.h"
 #include "settings/usersettings.h"
+#include "text/textconv.h"
 
 namespace quillon::cli {
 namespace {

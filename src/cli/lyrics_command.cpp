@@ -3,8 +3,8 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "service/textconv.h"
 #include "tagging/lyrictag.h"
+#include "text/textconv.h"
 
 namespace quillon::cli {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "pipeline/textwriter.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 namespace {

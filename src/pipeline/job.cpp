@@ -5,7 +5,7 @@
 #include "pipeline/lrc.h"
 #include "pipeline/messages.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "pipeline/textwriter.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 

@@ -1,6 +1,6 @@
 #include "pipeline/textwriter.h"
 
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 

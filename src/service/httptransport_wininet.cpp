@@ -16,7 +16,7 @@
 
 #include "common/systemerror.h"
 #include "service/httptransport.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 namespace {

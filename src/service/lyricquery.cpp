@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "service/httptransport.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 namespace {

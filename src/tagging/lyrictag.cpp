@@ -22,7 +22,7 @@
 
 #include "audio/checksum.h"
 #include "common/systemerror.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon {
 

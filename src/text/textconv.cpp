@@ -1,4 +1,4 @@
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 #include <algorithm>
 

@@ -16,8 +16,8 @@
 #include "common/exitstatus.h"
 #include "quillon_version.h"
 #include "service/httptransport.h"
-#include "service/textconv.h"
 #include "settings/usersettings.h"
+#include "text/textconv.h"
 #include "win32/quillondlg.h"
 
 namespace {

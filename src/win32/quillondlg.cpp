@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <deque>
 
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon::win32 {
 namespace {

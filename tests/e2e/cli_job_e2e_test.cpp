@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "audio/checksum.h"
-#include "service/textconv.h"
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "support/tempdir.h"
+#include "text/textconv.h"
 
 namespace fs = std::filesystem;
 

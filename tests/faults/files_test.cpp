@@ -11,7 +11,7 @@
 #include "pipeline/job.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon::faults {
 namespace {

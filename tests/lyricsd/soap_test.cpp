@@ -6,7 +6,7 @@
 
 #include "service/lyricinfo.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
+#include "text/textconv.h"
 
 namespace quillon::lyricsd {
 namespace {

@@ -1,5 +1,5 @@
 // The download job against a lyrics service on loopback, with a host that records what the
-// window would be told.
+// window would be told. The application layer above it has its tests in tests/application.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -16,24 +16,24 @@
 #include <vector>
 
 #include "application/application.h"
-#include "application/startarguments.h"
 #include "audio/checksum.h"
 #include "pipeline/job.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
-#include "service/textconv.h"
 #include "support/environment.h"
 #include "support/fake_service.h"
 #include "support/files.h"
-#include "support/memory_settings.h"
+#include "support/songs.h"
 #include "support/tempdir.h"
+#include "text/textconv.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
 using quillon::testing::Answer;
+using quillon::testing::ChecksumOf;
 using quillon::testing::FakeService;
-using quillon::testing::MemorySettings;
+using quillon::testing::MakeMp3;
 using quillon::testing::ReadFileBytes;
 using quillon::testing::TempDir;
 using quillon::testing::WriteFileBytes;
@@ -84,23 +84,6 @@ public:
 private:
     const JobState& state;
 };
-
-// A short valid MPEG-1 Layer 3 stream; `seed` makes each file's audio, and so its key, unique.
-std::string MakeMp3(int seed) {
-    std::string out;
-    for (int frame = 0; frame < 8; ++frame) {
-        out += std::string("\xFF\xFB\x90\x64", 4);
-        for (int i = 4; i < 417; ++i) out += static_cast<char>((seed * 31 + frame * 7 + i) & 0x7F);
-    }
-    return out;
-}
-
-std::string ChecksumOf(const fs::path& path) {
-    AudioChecksummer job;
-    AudioChecksum sum;
-    EXPECT_EQ(job.Compute(path, sum), ChecksumStatus::Ok) << path;
-    return std::string(sum.data(), 32);
-}
 
 class JobTest : public ::testing::Test {
 protected:
@@ -425,233 +408,6 @@ TEST_F(JobTest, UnreachableServiceIsAServerFailure) {
     EXPECT_EQ(RunDownloadJob(state, host, checksummer, nowhere), 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, text::ServerFailedTip);
-}
-
-}  // namespace
-
-namespace {
-
-// A front end on the test's thread: records what the application shows, and on which thread.
-class RecordingView final : public AppView {
-public:
-    ControlValues ReadControls() override { return values; }
-    LyricView& LyricRows() override {
-        Note("rows");
-        return rows;
-    }
-    void ClearViews() override { rows.rows.clear(); }
-    void ShowInfoFields(std::u16string_view title, std::u16string_view,
-                        std::u16string_view) override {
-        if (!title.empty()) Note("fields " + WideToUtf8(title));
-    }
-    void ShowControls(const ControlState& state) override {
-        Note("controls " + WideToUtf8(state.downloadCaption) + (state.modeEnabled ? "" : " busy"));
-    }
-    void ShowMode(DownloadMode, const ModeLayout&) override {}
-    void ShowPath(std::u16string_view) override {}
-    void ShowTipAt(TipAnchor, std::u16string_view text, std::string_view cause) override {
-        Note("tip " + WideToUtf8(text) + " | " + std::string(cause));
-    }
-    void AddLogRow(int icon, std::u16string_view time, std::u16string_view text,
-                   std::string_view cause) override {
-        times.push_back(WideToUtf8(time));
-        Note("row " + std::to_string(icon) + " " + WideToUtf8(text) +
-             (cause.empty() ? "" : " | " + std::string(cause)));
-    }
-    void JobEnded(int jobResult) override {
-        Note("end " + std::to_string(jobResult));
-        ended = true;
-    }
-
-    void Note(const std::string& what) {
-        if (what != "rows") calls.push_back(what);
-        onOwnThread &= std::this_thread::get_id() == owner;
-    }
-
-    ControlValues values;
-    MemoryLyricView rows;
-    std::vector<std::string> calls;
-    std::vector<std::string> times;
-    bool ended = false;
-    bool onOwnThread = true;
-    std::thread::id owner = std::this_thread::get_id();
-};
-
-class ApplicationTest : public JobTest {
-protected:
-    void SetUp() override {
-        JobTest::SetUp();
-        app.Connect([this] { wakes.fetch_add(1); });
-        view.values.second = view.values.third = true;
-    }
-    // Runs the worker's calls on this thread until the job has ended.
-    void RunUntilEnded() {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!view.ended && std::chrono::steady_clock::now() < until) {
-            if (wakes.load() > 0) {
-                wakes.fetch_sub(1);
-                app.Drain();
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-    }
-
-    MemorySettings settings;
-    RecordingView view;
-    std::atomic<int> wakes{0};
-    QuillonApplication app{settings, view,
-                           JobOptions{service.Host(), EncodingUtf8, {}, {}, {}, {}, {}}};
-};
-
-TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirCauses) {
-    Song("one.mp3", 21, "첫 노래", "[00:01.00]a");
-    WriteFileBytes(dir / "unknown.mp3", MakeMp3(22));
-    view.values.mode = DownloadMode::Folder;
-    view.values.path = dir;
-    app.OnDownload();
-    ASSERT_TRUE(app.JobRunning());
-    RunUntilEnded();
-    EXPECT_FALSE(app.JobRunning());
-    EXPECT_TRUE(view.onOwnThread);
-
-    std::vector<std::string> expected{"controls 가사 다운로드 종료 busy"};
-    for (const fs::path& file : CollectMp3Files(dir)) {
-        const std::string name = file.filename().string();
-        expected.push_back("row 4 가사 정보 취득 개시 (" + name + ")");
-        if (name == "one.mp3") {
-            expected.push_back("row 2 제목: 첫 노래, 가수: Singer, 앨범: Album");
-            expected.push_back("row 5 가사 파일 저장 완료 (one.mp3)");
-        } else {
-            expected.push_back(
-                "row 3 서버에서 가사 정보 취득 실패 (unknown.mp3) | 가사 서비스에 이 곡의 가사가 "
-                "없습니다");
-        }
-    }
-    // The run's summary, above the download button.
-    expected.push_back("tip 저장 1곡, 실패 1곡, 건너뜀 0곡 (0분 0초) | ");
-    expected.push_back("controls 가사 다운로드 개시");
-    expected.push_back("end 1");
-    // What the start shows before the worker runs: the views emptied, the idle controls.
-    const auto first = std::find(view.calls.begin(), view.calls.end(), expected.front());
-    ASSERT_NE(first, view.calls.end());
-    EXPECT_EQ(std::vector<std::string>(first, view.calls.end()), expected);
-    for (const std::string& time : view.times) {
-        ASSERT_EQ(time.size(), 12u) << time;
-        EXPECT_EQ(time[2], ':');
-        EXPECT_EQ(time[8], '.');
-    }
-    EXPECT_EQ(LogTimeText(9, 5, 3, 7), u"09:05:03.007");
-    // The caption while a run goes, and the summary's minutes and seconds.
-    JobProgress progress{.done = 120, .total = 1000, .saved = 100, .failed = 20, .skipped = 3};
-    progress.elapsed = std::chrono::milliseconds(125'999);
-    EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell \u2014 120/1,000");
-    EXPECT_EQ(SummaryText(progress), u"저장 100곡, 실패 20곡, 건너뜀 3곡 (2분 5초)");
-    progress.finished = true;
-    EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell");
-    // A stopped run says so, counts the songs it did not reach and those saved as UTF-16 LE.
-    progress.stopped = true;
-    progress.savedAsUtf16 = 2;
-    EXPECT_EQ(ProgressCaption(progress), u"Quillon - Brantwell \u2014 중지됨 120/1,000");
-    EXPECT_EQ(SummaryText(progress),
-              u"중지됨: 저장 100곡, 실패 20곡, 건너뜀 3곡, UTF-16 LE로 저장 2곡, 남은 곡 880곡 "
-              u"(2분 5초)");
-    for (const auto& [number, text] :
-         {std::pair{999, u"999"}, std::pair{1234567, u"1,234,567"}, std::pair{-1000, u"-1,000"}})
-        EXPECT_EQ(GroupedCount(number), text);
-}
-
-// The settings dialog's values: stored together when all are right, else none, with the reason.
-TEST_F(ApplicationTest, SettingsAreCheckedBeforeAnyIsStored) {
-    const struct {
-        ServiceSettings values;
-        const char16_t* refusal;  // nullptr: stored
-        std::u16string stored;    // the service host setting afterwards
-    } cases[] = {
-        {{u" lyrics.example ", u"80", u"4"}, nullptr, u"lyrics.example"},
-        {{u"10.0.0.2", u"8080", u"16"}, nullptr, u"10.0.0.2:8080"},
-        {{u"::1", u"8080", u"1"}, nullptr, u"[::1]:8080"},
-        {{u"[fe80::1]", u"80", u"1"}, nullptr, u"[fe80::1]"},
-        {{u"", u"80", u"4"}, text::HostMissing, u"localhost"},
-        {{u"lyrics example", u"80", u"4"},
-         u"서비스 호스트에 쓸 수 없는 문자가 있습니다:  ",
-         u"localhost"},
-        {{u"a/b", u"80", u"4"}, u"서비스 호스트에 쓸 수 없는 문자가 있습니다: /", u"localhost"},
-        {{u"host", u"65536", u"4"}, text::PortInvalid, u"localhost"},
-        {{u"host", u"8o", u"4"}, text::PortInvalid, u"localhost"},
-        {{u"host", u"80", u"17"}, text::ConcurrencyInvalid, u"localhost"},
-        {{u"host", u"80", u"0"}, text::ConcurrencyInvalid, u"localhost"},
-    };
-    for (const auto& c : cases) {
-        MemorySettings fresh;
-        QuillonApplication application(fresh, view, JobOptions{});
-        const std::optional<std::u16string> refusal = application.ApplySettings(c.values);
-        const std::string what = WideToUtf8(c.values.host + u" " + c.values.port);
-        if (c.refusal) {
-            EXPECT_EQ(refusal, std::u16string(c.refusal)) << what;
-            EXPECT_EQ(fresh.ReadOption(SettingsPort::Option::Concurrency),
-                      SettingsPort::OptionDefault(SettingsPort::Option::Concurrency));
-        } else {
-            EXPECT_EQ(refusal, std::nullopt) << what;
-            EXPECT_EQ(WideToUtf8(application.CurrentSettings().concurrency),
-                      WideToUtf8(c.values.concurrency))
-                << what;
-        }
-        EXPECT_EQ(WideToUtf8(fresh.ReadText(SettingsPort::Text::ServiceHost)), WideToUtf8(c.stored))
-            << what;
-    }
-}
-
-TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
-    const fs::path song = Song("one.mp3", 23, "T", "[00:01.00]a");
-    view.values.path = song;
-    app.OnDownload();
-    // The worker's first call to the front end (the fields) waits, for the front end is busy.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (wakes.load() == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_GT(wakes.load(), 0);
-
-    const auto closing = std::chrono::steady_clock::now();
-    app.OnClose();
-    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(500));
-    EXPECT_FALSE(app.JobRunning());
-    // The call given up on does nothing when the front end comes to it.
-    view.calls.clear();
-    while (wakes.load() > 0) {
-        wakes.fetch_sub(1);
-        app.Drain();
-    }
-    EXPECT_TRUE(view.calls.empty()) << view.calls.front();
-    EXPECT_TRUE(view.rows.rows.empty());
-}
-
-// The window's command line, as Linux (bytes) and Windows (UTF-16) give it.
-TEST(StartArgumentsTest, OneFileOrFolderAndTheUsualOptions) {
-    using Action = StartArguments::Action;
-    const fs::path korean(u8"앨범/노래.mp3");
-    const struct {
-        std::vector<fs::path> args;
-        Action action;
-        std::optional<fs::path> open;
-    } cases[] = {
-        {{}, Action::Run, std::nullopt},
-        {{"/music/a.mp3"}, Action::Run, fs::path("/music/a.mp3")},
-        {{korean}, Action::Run, korean},
-        {{"--", "-odd name.mp3"}, Action::Run, fs::path("-odd name.mp3")},
-        {{"-"}, Action::Run, fs::path("-")},
-        {{"--help"}, Action::Help, std::nullopt},
-        {{"-h"}, Action::Help, std::nullopt},
-        {{"--verbose", "a.mp3"}, Action::Usage, std::nullopt},
-        {{"a.mp3", "b.mp3"}, Action::Usage, fs::path("a.mp3")},
-    };
-    for (const auto& c : cases) {
-        const StartArguments parsed = ParseStartArguments(c.args);
-        EXPECT_EQ(parsed.action, c.action) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.open, c.open) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.error.empty(), c.action != Action::Usage);
-    }
-    EXPECT_EQ(ParseStartArguments({"--verbose"}).error, "unknown option --verbose");
 }
 
 }  // namespace

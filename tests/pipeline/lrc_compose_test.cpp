@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "pipeline/lrc.h"
-#include "service/textconv.h"
 #include "testutil.h"
+#include "text/textconv.h"
 
 namespace quillon {
 namespace {

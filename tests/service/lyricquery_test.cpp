@@ -1,7 +1,7 @@
 #include "service/lyricquery.h"
-#include "service/textconv.h"
 #include "support/environment.h"
 #include "support/files.h"
+#include "text/textconv.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

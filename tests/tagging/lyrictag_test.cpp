@@ -15,10 +15,10 @@
 
 #include "audio/audio_fixtures.h"
 #include "audio/checksum.h"
-#include "service/textconv.h"
 #include "support/files.h"
 #include "support/tempdir.h"
 #include "tagging/lyrictag.h"
+#include "text/textconv.h"
 
 namespace quillon {
 namespace {

@@ -23,11 +23,11 @@
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "quillon_version.h"
-#include "service/textconv.h"
 #include "settings/usersettings.h"
 #include "support/fake_service.h"
 #include "support/files.h"
 #include "support/tempdir.h"
+#include "text/textconv.h"
 #include "win32/quillondlg.h"
 
 namespace quillon::win32 {

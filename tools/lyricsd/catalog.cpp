@@ -7,8 +7,8 @@
 
 #include "audio/checksum.h"
 #ifdef QUILLON_HAVE_TAGLIB
-#include "service/textconv.h"
 #include "tagging/lyrictag.h"
+#include "text/textconv.h"
 #endif
 
 namespace quillon::lyricsd {
