@@ -23,13 +23,13 @@
 #include <unistd.h>
 #include "service/httptransport.h"
 
-#include "app/quillondlg.h"
 #include "audio/checksum.h"
+#include "gui/qt/quillondlg.h"
+#include "gui/qt/widgets/reportlistctrl.h"
 #include "settings/settings.h"
 #include "songs.h"
 #include "support/fake_service.h"
 #include "support/process.h"
-#include "widgets/reportlistctrl.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;

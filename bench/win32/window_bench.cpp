@@ -18,11 +18,11 @@
 #include <string>
 
 #include "audio/checksum.h"
+#include "gui/win32/quillondlg.h"
 #include "pipeline/textwriter.h"
 #include "service/httptransport.h"
 #include "settings/usersettings.h"
 #include "support/fake_service.h"
-#include "win32/quillondlg.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;

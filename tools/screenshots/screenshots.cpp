@@ -22,7 +22,7 @@
 
 #include "service/httptransport.h"
 
-#include "app/quillondlg.h"
+#include "gui/qt/quillondlg.h"
 #include "settings/settings.h"
 
 using namespace quillon;

@@ -18,9 +18,9 @@
 #include <thread>
 
 #include "application/application.h"
+#include "gui/win32/quillondlg.h"
 #include "service/httptransport.h"
 #include "settings/usersettings.h"
-#include "win32/quillondlg.h"
 
 using namespace quillon;
 using namespace quillon::win32;
