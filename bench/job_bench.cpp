@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "audio/checksum.h"
-#include "pipeline/job.h"
+#include "pipeline/run.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
 #include "songs.h"
@@ -38,19 +38,16 @@ void Write(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A host that counts the messages and keeps the rows in memory.
-class BenchHost final : public JobHost {
+// A listener that counts the messages and keeps the rows in memory.
+class BenchListener final : public RunListener {
 public:
-    LyricView& Lyrics() override { return view; }
-    void SetInfoFields(const std::u16string&, const std::u16string&,
-                       const std::u16string&) override {}
-    void JobMessage(const JobEvent& event, bool) override {
+    void Logged(const JobEvent& event) override {
         ++messages[static_cast<std::size_t>(event.kind)];
     }
-    int EncodingSetting() override { return EncodingUtf8; }
+    void SongShown(const ShownSong& song) override { view.AppendRows(song.rows); }
 
     MemoryLyricView view;
-    std::array<int, 8> messages{};
+    std::array<int, 16> messages{};
 };
 
 struct Setup {
@@ -117,21 +114,21 @@ Setup& TheSetup() {
 // A folder run with `concurrency` songs in hand against the service at `host`.
 bool RunFolder(const fs::path& folder, const std::string& host, int concurrency,
                bool embed = false) {
-    BenchHost jobHost;
-    JobState job;
+    BenchListener jobHost;
+    RunSpec job;
     job.mode = DownloadMode::Folder;
     job.path = folder;
     job.options.concurrency = concurrency;
+    job.plan.writeFile = true;
+    job.plan.encoding = EncodingUtf8;
     if (embed)
-        job.options.embed = [](const fs::path& song, std::u16string_view lrcText,
-                               std::string_view checksum) {
+        job.plan.embed = [](const fs::path& song, std::u16string_view lrcText,
+                            std::string_view checksum) {
             return EmbedLyrics(song, lrcText, checksum);
         };
-    job.isRunning = 1;
-    AudioChecksummer checksummer;
-    LyricQuery query(host);
-    const QueryMaker makeQuery = [&host] { return std::make_unique<LyricQuery>(host); };
-    return RunDownloadJob(job, jobHost, checksummer, query, makeQuery) == 1 &&
+    const std::atomic<int> running{1};
+    const SourceMaker makeSource = [&host] { return std::make_unique<ChecksumSource>(host); };
+    return RunJob(job, jobHost, running, makeSource).result == 1 &&
            jobHost.messages[static_cast<std::size_t>(JobEventKind::LrcSaved)] == kFileCount &&
            jobHost.messages[static_cast<std::size_t>(JobEventKind::TagSaveFailed)] == 0;
 }

@@ -1,4 +1,5 @@
-// `fetch` and `folder`: the download job run headless, printing what the window would show.
+// `fetch` and `folder`: a run of the session's, printed: log rows on stdout, failures and the
+// summary on stderr.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -6,10 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "application/application.h"
+#include "application/session.h"
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "pipeline/folderrun.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "settings/usersettings.h"
@@ -153,7 +153,7 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args,
             if (!options.job.encoding)
                 return UsageError(std::string(command) + ": unknown encoding '" +
                                   std::string(*text) + "'");
-        } else if (QuillonApplication::CanEmbed() && arg == "--embed") {
+        } else if (LyricsSession::CanEmbed() && arg == "--embed") {
             options.job.embed = true;
         } else if (options.mode == DownloadMode::Folder && arg == "--verbose") {
             options.verbose = true;
@@ -185,50 +185,44 @@ std::optional<int> ParseJobOptions(const std::vector<std::string_view>& args,
     return std::nullopt;
 }
 
-// The window, as text: log rows on stdout, tips on stderr, the rest kept for the end.
-class PrintingView final : public AppView {
-public:
-    explicit PrintingView(const CommandOptions& chosen) : options(chosen) {}
+// Prints a line on stderr: a text, and its cause in parentheses.
+void PrintTip(std::u16string_view text, std::string_view cause) {
+    std::string line = WideToUtf8(text);
+    if (!cause.empty()) line += " (" + std::string(cause) + ")";
+    Write(stderr, line + "\n");
+}
 
-    ControlValues ReadControls() override {
-        ControlValues values;
-        values.mode = options.mode;
-        values.pathText = Utf8ToWide(options.path);
-        values.path = ArgumentPath(options.path);
-        values.second = options.second;
-        values.third = options.third;
-        return values;
-    }
-    LyricView& LyricRows() override { return rows; }
-    void ClearViews() override { rows.rows.clear(); }
-    void ShowInfoFields(std::u16string_view t, std::u16string_view a,
-                        std::u16string_view b) override {
-        title = t;
-        artist = a;
-        album = b;
-    }
-    void ShowControls(const ControlState&) override {}
-    void ShowMode(DownloadMode, const ModeLayout&) override {}
-    void ShowPath(std::u16string_view) override {}
-    void ShowTipAt(TipAnchor, std::u16string_view text, std::string_view cause) override {
-        std::string line = WideToUtf8(text);
-        if (!cause.empty()) line += " (" + std::string(cause) + ")";
-        Write(stderr, line + "\n");
-    }
-    void AddLogRow(int icon, std::u16string_view time, std::u16string_view text,
-                   std::string_view cause) override {
-        const std::string row =
-            WideToUtf8(time) + "\t" + std::to_string(icon) + "\t" + WideToUtf8(text);
+// A run's events as text. Folder rows go out on the worker's thread as they come (the main
+// thread only waits); the end comes through Deliver on the main thread.
+class Printer final : public RunObserver {
+public:
+    explicit Printer(const CommandOptions& chosen) : options(chosen) {}
+
+    void Logged(const JobEvent& event) override {
+        if (options.mode == DownloadMode::SingleFile) {
+            if (IsFailure(event.kind)) PrintTip(event.text, event.cause);
+            return;
+        }
+        // The KIND column: 2 info, 3 error, 4 start, 5 saved, 6 warning.
+        constexpr int kinds[] = {2, 3, 4, 5, 6};  // by tone: info, error, start, saved, warning
+        const std::string row = WideToUtf8(LogTimeNow()) + "\t" +
+                                std::to_string(kinds[static_cast<int>(ToneOf(event.kind))]) + "\t" +
+                                WideToUtf8(event.text);
         // A row on the same terminal first takes the progress line away.
         if (stdoutShared) ClearProgress();
         Write(stdout, row + "\n");
-        if (options.verbose && !cause.empty())
-            Write(stderr, row + "\t" + std::string(cause) + "\n");
+        if (options.verbose && !event.cause.empty()) Write(stderr, row + "\t" + event.cause + "\n");
     }
-    void JobStarted(DownloadMode) override { started = std::chrono::steady_clock::now(); }
-    void ShowProgress(const JobProgress& progress) override {
-        // The summary that follows comes as the download button's tip.
-        if (progress.finished) return ClearProgress();
+    void SongShown(const ShownSong& song) override {
+        if (options.mode == DownloadMode::SingleFile) info = song.info;
+        rows.AppendRows(song.rows);
+    }
+    void Progressed(const JobProgress& progress) override {
+        if (progress.finished) {
+            ClearProgress();
+            PrintTip(SummaryText(progress), {});
+            return;
+        }
         if (!progressShown) return;
         const auto now = std::chrono::steady_clock::now();
         std::u16string line = GroupedCount(progress.done) + u"/" + GroupedCount(progress.total) +
@@ -248,14 +242,14 @@ public:
         lineWidth = width;
         Write(stderr, WideToUtf8(shown));
     }
-    void JobEnded(int jobResult) override {
+    void RunEnded(const RunEnd& end) override {
         ClearProgress();
         ended = true;
-        result = jobResult;
+        result = end.result;
     }
 
     MemoryLyricView rows;
-    std::u16string title, artist, album;
+    LyricInfo info;
     bool ended = false;
     int result = 0;
 
@@ -281,17 +275,18 @@ private:
     const bool progressShown = options.mode == DownloadMode::Folder && IsTerminal(stderr);
     const bool stdoutShared = progressShown && IsTerminal(stdout);
     int lineWidth = 0;
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
-// Starts the job and waits for its end, turning Ctrl+C into the stop request. The worker prints
-// its own rows; only the end comes over to this thread.
-void RunUntilEnded(QuillonApplication& app, PrintingView& view) {
+// Starts the run and waits for its end, turning Ctrl+C into the stop request. False when it
+// could not start; why has been told.
+bool RunUntilEnded(LyricsSession& session, Printer& printer, const CommandOptions& options) {
     std::mutex mutex;
     std::condition_variable woken;
     int pending = 0;
-    // This thread only waits while the job runs, so the worker prints its rows itself.
-    app.Connect(
+    // This thread only waits while the run goes, so the worker prints its rows itself.
+    session.Connect(
+        printer,
         [&] {
             std::lock_guard lock(mutex);
             ++pending;
@@ -300,9 +295,16 @@ void RunUntilEnded(QuillonApplication& app, PrintingView& view) {
         true);
 
     CatchInterrupt();
-    app.OnDownload();
+    const StartResult start =
+        session.StartRun({options.mode, ArgumentPath(options.path), options.second, options.third});
+    if (!start.started) {
+        ReleaseInterrupt();
+        PrintTip(start.refusal.empty() ? std::u16string(text::RunNotStarted) : start.refusal,
+                 start.cause);
+        return false;
+    }
     bool stopAsked = false;
-    while (app.JobRunning() && !view.ended) {
+    while (session.Running() && !printer.ended) {
         bool call = false;
         {
             std::unique_lock lock(mutex);
@@ -313,13 +315,14 @@ void RunUntilEnded(QuillonApplication& app, PrintingView& view) {
                 call = true;
             }
         }
-        if (call) app.Drain();
+        if (call) session.Deliver();
         if (Interrupted() && !stopAsked) {
             stopAsked = true;
-            app.OnDownload();  // a second press stops the job
+            session.RequestStop();
         }
     }
     ReleaseInterrupt();
+    return true;
 }
 
 int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
@@ -328,41 +331,41 @@ int RunJob(const std::vector<std::string_view>& args, DownloadMode mode) {
     if (const auto done = ParseJobOptions(args, options)) return *done;
 
     const std::unique_ptr<SettingsPort> settings = OpenUserSettings();
-    PrintingView view(options);
-    QuillonApplication app(*settings, view, options.job);
-    RunUntilEnded(app, view);
-    // A start refused for its path has told why; a stopped or failed job ends with its result.
-    if (!view.ended || view.result != 1) return ExitFailure;
+    LyricsSession session(*settings, options.job);
+    Printer printer(options);
+    // A start refused for its path has told why; a stopped or failed run ends with its result.
+    if (!RunUntilEnded(session, printer, options) || !printer.ended || printer.result != 1)
+        return ExitFailure;
     if (mode == DownloadMode::Folder) return ExitOk;
 
-    PrintUtf16(stdout, text::TitleLabel + view.title + u"\n" + text::ArtistLabel + view.artist +
-                           u"\n" + text::AlbumLabel + view.album + u"\n");
-    for (const auto& row : view.rows.rows) {
+    const LyricInfo& info = printer.info;
+    PrintUtf16(stdout, text::TitleLabel + info.title + u"\n" + text::ArtistLabel + info.artist +
+                           u"\n" + text::AlbumLabel + info.album + u"\n");
+    for (const auto& row : printer.rows.rows) {
         PrintUtf16(stdout,
                    row[LyricView::TimeColumn] + u"\t" + row[LyricView::LyricColumn] + u"\n");
     }
     std::fflush(stdout);
     if (!options.savePath.empty()) {
-        const int encoding =
-            options.job.encoding ? *options.job.encoding : settings->ReadEncoding();
         // What the code page lacks is not turned into "?": the file goes to UTF-16 LE instead.
-        const LosslessChoice chosen = app.LosslessSaveEncoding(encoding);
-        const WriteResult written = app.SaveLyricsTo(options.savePath, chosen.encoding);
+        const LosslessChoice chosen =
+            session.LosslessSaveEncoding(session.SaveEncoding(), printer.rows);
+        const WriteResult written =
+            session.SaveLyricsTo(options.savePath, chosen.encoding, printer.rows);
         if (!written) {
-            view.ShowTipAt(TipAnchor::Save, text::SaveFailedTip, written.cause);
+            PrintTip(text::SaveFailedTip, written.cause);
             return ExitFailure;
         }
         if (chosen.lost > 0) {
             const std::u16string name = PathText(ArgumentPath(options.savePath).filename());
-            view.ShowTipAt(TipAnchor::Save, SavedAsUtf16Event(name, chosen.lost).text, {});
+            PrintTip(SavedAsUtf16Event(name, chosen.lost).text, {});
         }
     }
-    if (app.EmbedOn()) {
+    if (session.EmbedOn()) {
         const std::filesystem::path song = ArgumentPath(options.path);
-        const WriteResult stored = app.EmbedLyricsIn(song);
+        const WriteResult stored = session.EmbedLyricsIn(song, printer.rows);
         if (!stored) {
-            view.ShowTipAt(TipAnchor::Save, FileMessage(text::TagSaveFailed, DisplayName(song)),
-                           stored.cause);
+            PrintTip(FileMessage(text::TagSaveFailed, DisplayName(song)), stored.cause);
             return ExitFailure;
         }
     }

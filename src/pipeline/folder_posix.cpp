@@ -3,7 +3,7 @@
 #include <string>
 #include <system_error>
 
-#include "pipeline/job.h"
+#include "pipeline/listing.h"
 
 namespace fs = std::filesystem;
 

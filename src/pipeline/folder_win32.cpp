@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "pipeline/job.h"
+#include "pipeline/listing.h"
 
 namespace fs = std::filesystem;
 

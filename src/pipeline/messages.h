@@ -30,6 +30,9 @@ inline constexpr char16_t AnsiLost[] = u"ANSI 코드 페이지에 없는 문자 
 inline constexpr char16_t SavedAsUtf16[] = u"자: UTF-16 Little Endian으로 저장";
 // "작업을 중지했습니다 (남은 곡 N곡)", the last row of a stopped run.
 inline constexpr char16_t RunStopped[] = u"작업을 중지했습니다";
+// A run the system made fail (no memory, no thread): with the system's words as its cause.
+inline constexpr char16_t RunFailed[] = u"작업을 계속하지 못했습니다";
+inline constexpr char16_t RunNotStarted[] = u"작업을 시작하지 못했습니다";
 
 // The save command with ANSI chosen, when the code page lacks characters of the lyric: AnsiLost,
 // their number, then this.

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "application/application.h"
 #include "fault_fixture.h"
-#include "pipeline/job.h"
+#include "pipeline/run.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
 #include "text/textconv.h"
@@ -24,26 +23,28 @@ using testing::FakeService;
 
 const std::vector<std::string> kLines = {"하나", "two"};
 
-// A window stand-in that, when the job announces its first file, deletes `victim`: the file
-// vanishes after the folder was listed and before its checksum is taken.
-class DeletingHost final : public JobHost {
+// A front end stand-in that, when the run announces its first song, deletes `victim` and lets
+// the service answer that song: the file vanishes after the folder was listed and before its
+// checksum is taken.
+class DeletingListener final : public RunListener {
 public:
-    explicit DeletingHost(fs::path file) : victim(std::move(file)) {}
+    DeletingListener(fs::path file, FakeService& held) : victim(std::move(file)), service(held) {}
 
-    LyricView& Lyrics() override { return view; }
-    void SetInfoFields(const std::u16string&, const std::u16string&,
-                       const std::u16string&) override {}
-    void JobMessage(const JobEvent& event, bool) override {
-        if (messages.empty()) fs::remove(victim);
-        messages.push_back(std::to_string(LogIcon(event.kind)) + " " + WideToUtf8(event.text));
+    void Logged(const JobEvent& event) override {
+        if (messages.empty()) {
+            fs::remove(victim);
+            service.Release();
+        }
+        messages.push_back(std::to_string(static_cast<int>(ToneOf(event.kind))) + " " +
+                           WideToUtf8(event.text));
     }
-    int EncodingSetting() override { return EncodingUtf8; }
+    void SongShown(const ShownSong&) override {}
 
-    MemoryLyricView view;
     std::vector<std::string> messages;
 
 private:
     fs::path victim;
+    FakeService& service;
 };
 
 TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRunGoesOn) {
@@ -55,22 +56,28 @@ TEST_F(FileFaultTest, FileThatVanishesAfterTheListingIsAChecksumFailureAndTheRun
     const std::string first = files[0].filename(), gone = files[1].filename(),
                       last = files[2].filename();
 
-    DeletingHost host(files[1]);
-    JobState state;
-    state.mode = DownloadMode::Folder;
-    state.path = Work();
-    state.isRunning = 1;
-    AudioChecksummer checksummer;
-    LyricQuery query(service.Host());
-    EXPECT_EQ(RunDownloadJob(state, host, checksummer, query), 1);
+    // One song in hand, held at the service until the victim is gone.
+    service.StallRequest(1);
+    DeletingListener host(files[1], service);
+    RunSpec spec;
+    spec.mode = DownloadMode::Folder;
+    spec.path = Work();
+    spec.plan.writeFile = true;
+    spec.plan.encoding = EncodingUtf8;
+    const std::atomic<int> running{1};
+    const std::string at = service.Host();
+    EXPECT_EQ(
+        RunJob(spec, host, running, [&at] { return std::make_unique<ChecksumSource>(at); }).result,
+        1);
 
-    const std::string info = "2 제목: T, 가수: Singer, 앨범: Album";
+    // By tone: 0 info, 1 error, 2 start, 3 saved.
+    const std::string info = "0 제목: T, 가수: Singer, 앨범: Album";
     EXPECT_EQ(
         host.messages,
         (std::vector<std::string>{
-            "4 가사 정보 취득 개시 (" + first + ")", info, "5 가사 파일 저장 완료 (" + first + ")",
-            "3 파일 채크썸 취득 실패 (" + gone + ")", "4 가사 정보 취득 개시 (" + last + ")", info,
-            "5 가사 파일 저장 완료 (" + last + ")"}));
+            "2 가사 정보 취득 개시 (" + first + ")", info, "3 가사 파일 저장 완료 (" + first + ")",
+            "1 파일 채크썸 취득 실패 (" + gone + ")", "2 가사 정보 취득 개시 (" + last + ")", info,
+            "3 가사 파일 저장 완료 (" + last + ")"}));
     EXPECT_EQ(service.Requests(), 2);
     EXPECT_EQ(ReadFileBytes(fs::path(files[0]).replace_extension(".lrc")),
               ExpectedLrc("T", kLines));

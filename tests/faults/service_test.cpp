@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "fault_fixture.h"
-#include "pipeline/job.h"
+#include "pipeline/run.h"
 #include "support/scripted_server.h"
 
 namespace quillon::faults {

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "audio/checksum.h"
-#include "pipeline/job.h"
 #include "pipeline/lrc.h"
+#include "pipeline/run.h"
 #include "pipeline/textwriter.h"
 #include "service/lyricquery.h"
 #include "settings/usersettings.h"
@@ -114,25 +114,26 @@ TEST(SharingTest, AFileHeldWithoutSharingIsAChecksumFailureAndAHeldSongStaysAsIt
     EXPECT_EQ(checksummer.Compute(song, sum), ChecksumStatus::Ok);
 }
 
-// A job host that deletes the next listed song when the run announces the first: the file
-// vanishes between the listing and its checksum.
-class DeletingHost final : public JobHost {
+// A listener that deletes the next listed song when the run announces the first, and then lets
+// the service answer: the file vanishes between the listing and its checksum.
+class DeletingListener final : public RunListener {
 public:
-    explicit DeletingHost(std::filesystem::path file) : victim(std::move(file)) {}
-    LyricView& Lyrics() override { return view; }
-    void SetInfoFields(const std::u16string&, const std::u16string&,
-                       const std::u16string&) override {}
-    void JobMessage(const JobEvent& event, bool) override {
-        if (kinds.empty()) std::filesystem::remove(victim);
+    DeletingListener(std::filesystem::path file, testing::FakeService& held)
+        : victim(std::move(file)), service(held) {}
+    void Logged(const JobEvent& event) override {
+        if (kinds.empty()) {
+            std::filesystem::remove(victim);
+            service.Release();
+        }
         kinds.push_back(event.kind);
     }
-    int EncodingSetting() override { return EncodingUtf8; }
+    void SongShown(const ShownSong&) override {}
 
-    MemoryLyricView view;
     std::vector<JobEventKind> kinds;
 
 private:
     std::filesystem::path victim;
+    testing::FakeService& service;
 };
 
 TEST(VanishedSongTest, IsAChecksumFailureAndTheRunGoesOn) {
@@ -148,13 +149,18 @@ TEST(VanishedSongTest, IsAChecksumFailureAndTheRunGoesOn) {
     service.SetAnswer(std::string(sum.data(), 32), testing::Answer("T", "[00:01.00]x"));
     const auto files = CollectMp3Files(dir.Path());
     ASSERT_EQ(files.size(), 3u);
-    DeletingHost host(files[1]);
-    JobState state;
-    state.mode = DownloadMode::Folder;
-    state.path = dir.Path();
-    state.isRunning = 1;
-    LyricQuery query(service.Host());
-    EXPECT_EQ(RunDownloadJob(state, host, checksummer, query), 1);
+    service.StallRequest(1);
+    DeletingListener host(files[1], service);
+    RunSpec spec;
+    spec.mode = DownloadMode::Folder;
+    spec.path = dir.Path();
+    spec.plan.writeFile = true;
+    spec.plan.encoding = EncodingUtf8;
+    const std::atomic<int> running{1};
+    const std::string at = service.Host();
+    EXPECT_EQ(
+        RunJob(spec, host, running, [&at] { return std::make_unique<ChecksumSource>(at); }).result,
+        1);
     EXPECT_EQ(std::count(host.kinds.begin(), host.kinds.end(), JobEventKind::ChecksumFailed), 1);
     EXPECT_EQ(std::count(host.kinds.begin(), host.kinds.end(), JobEventKind::LrcSaved), 2);
     EXPECT_EQ(service.Requests(), 2);

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QIcon>
 
-#include "application/application.h"
+#include "application/session.h"
 
 namespace quillon {
 

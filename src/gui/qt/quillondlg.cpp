@@ -127,8 +127,8 @@ CQuillonDlg::CQuillonDlg(SettingsStore& settings, JobOptions options, QWidget* p
     BuildControls();
     lyricRows = std::make_unique<ReportListView>(*lyricView);
 
-    // The worker's calls come over as queued calls to a child of the window, which go with it.
-    auto* pump = new JobCallPump(app, this);
+    // A run's events come over as queued calls to a child of the window, which go with it.
+    auto* pump = new RunEventPump(app, this);
     app.Connect([pump] { QMetaObject::invokeMethod(pump, "Drain", Qt::QueuedConnection); });
 }
 
@@ -203,7 +203,7 @@ void CQuillonDlg::BuildControls() {
 
     // The fields go into the controls.
     MakeReadOnly(pathEdit);
-    pathEdit->setText(ToQString(app.InitialPath()));
+    pathEdit->setText(ToQString(app.Session().InitialPath()));
     secondBox->setChecked(true);
     thirdBox->setChecked(true);
     for (QLineEdit* field : {titleEdit, albumEdit, artistEdit}) MakeReadOnly(field);
@@ -227,16 +227,16 @@ void CQuillonDlg::BuildControls() {
     std::vector<std::pair<QString, SettingsPort::Option>> options{
         {QStringLiteral("하위 폴더 포함"), SettingsPort::Option::IncludeSubfolders},
         {QStringLiteral("가사 파일이 있는 곡 건너뛰기"), SettingsPort::Option::SkipExisting}};
-    if (QuillonApplication::CanEmbed())
+    if (LyricsSession::CanEmbed())
         options.emplace_back(QStringLiteral("MP3 태그에도 가사 저장"),
                              SettingsPort::Option::EmbedLyrics);
     for (const auto& [caption, which] : options) {
         QAction* item = windowMenu->addAction(caption);
         item->setCheckable(true);
         connect(windowMenu, &QMenu::aboutToShow, item,
-                [this, item, which] { item->setChecked(app.FolderOption(which)); });
+                [this, item, which] { item->setChecked(app.Session().FolderOption(which)); });
         connect(item, &QAction::triggered, this,
-                [this, which](bool on) { app.SetFolderOption(which, on); });
+                [this, which](bool on) { app.Session().SetFolderOption(which, on); });
     }
     windowMenu->addSeparator();
     connect(windowMenu->addAction(QStringLiteral("설정(&S)...")), &QAction::triggered, this,
@@ -278,7 +278,7 @@ void CQuillonDlg::BuildControls() {
     connect(pathEdit, &BrowseEdit::BrowseRequested, this, [this] { app.OnBrowse(); });
     connect(modeBox, &QComboBox::currentIndexChanged, this, [this] { app.OnModeChanged(); });
     // Started on a folder: folder mode, as choosing it shows it.
-    if (app.InitialMode() == DownloadMode::Folder) modeBox->setCurrentIndex(1);
+    if (app.Session().InitialMode() == DownloadMode::Folder) modeBox->setCurrentIndex(1);
 }
 
 ControlValues CQuillonDlg::ReadControls() {
@@ -484,7 +484,7 @@ void CQuillonDlg::ShowAbout() {
 }
 
 void CQuillonDlg::RunAboutBox() {
-    CAboutDlg about(icon, app.About(), this);
+    CAboutDlg about(icon, app.Session().About(), this);
     about.exec();
 }
 
@@ -494,7 +494,7 @@ void CQuillonDlg::ShowSettings() {
 }
 
 void CQuillonDlg::RunSettingsDialog() {
-    CSettingsDlg dialog(app, this);
+    CSettingsDlg dialog(app.Session(), this);
     dialog.exec();
 }
 

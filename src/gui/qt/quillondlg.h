@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "application/application.h"
+#include "gui/presenter/dialogpresenter.h"
 #include "gui/qt/widgets/tipwnd.h"
 
 class QCheckBox;
@@ -30,24 +30,23 @@ class BrowseEdit;
 class ReportListCtrl;
 class SettingsStore;
 
-// Runs the application's queued calls on the window's thread. The wake-up is a call by name
-// that carries no data: the calls themselves cross threads in the application's own locked
-// queue, where the race detector sees their order.
-class JobCallPump : public QObject {
+// Hands a run's events to the presenter on the window's thread. The wake-up is a call by name
+// that carries no data: the events themselves cross threads in the session's own locked queue,
+// where the race detector sees their order.
+class RunEventPump : public QObject {
     Q_OBJECT
 
 public:
-    JobCallPump(QuillonApplication& application, QObject* parent)
-        : QObject(parent), app(application) {}
+    RunEventPump(DialogPresenter& presenter, QObject* parent) : QObject(parent), app(presenter) {}
     Q_INVOKABLE void Drain() { app.Drain(); }
 
 private:
-    QuillonApplication& app;
+    DialogPresenter& app;
 };
 
 // The program's one window: choose a file or a folder, download its lyrics, save them, and
 // watch the log of a folder run.
-class CQuillonDlg : public QDialog, private AppView {
+class CQuillonDlg : public QDialog, private DialogView {
     Q_OBJECT
 
 public:
@@ -91,7 +90,7 @@ public:
     // the window but the lists pops it up instead.
     QMenu* WindowMenu() const { return windowMenu; }
     bool JobRunning() const { return app.JobRunning(); }
-    QuillonApplication& App() { return app; }
+    DialogPresenter& App() { return app; }
 
     // Commands.
     void OnDownload();
@@ -108,7 +107,7 @@ public:
     static QString FormatLogTime(const QTime& time);
 
     // Workers that were left running when their window closed and have not ended yet.
-    static int LiveWorkers() { return QuillonApplication::LiveWorkers(); }
+    static int LiveWorkers() { return LyricsSession::LiveWorkers(); }
 
     // Enter does nothing; Esc, the exit button and the close box close the window.
     void accept() override;
@@ -140,7 +139,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // AppView: what the application asks of the window.
+    // DialogView: what the application asks of the window.
     ControlValues ReadControls() override;
     LyricView& LyricRows() override { return *lyricRows; }
     void ClearViews() override;
@@ -205,7 +204,7 @@ private:
     QList<Anchored> anchored;
 
     // Last, so that it goes first: a job it stops may still touch the controls.
-    QuillonApplication app;
+    DialogPresenter app;
 };
 
 }  // namespace quillon

@@ -5,13 +5,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "application/application.h"
+#include "application/session.h"
 #include "gui/qt/dialogunits.h"
 #include "settings/qttext.h"
 
 namespace quillon {
 
-CSettingsDlg::CSettingsDlg(QuillonApplication& application, QWidget* parent)
+CSettingsDlg::CSettingsDlg(LyricsSession& application, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       app(application) {

@@ -7,7 +7,7 @@ class QLineEdit;
 
 namespace quillon {
 
-class QuillonApplication;
+class LyricsSession;
 
 // The settings that have no control in the window: the lyrics service's host and port, and
 // how many songs a folder run has in hand at once. OK stores them only when every value is
@@ -16,7 +16,7 @@ class CSettingsDlg : public QDialog {
     Q_OBJECT
 
 public:
-    CSettingsDlg(QuillonApplication& application, QWidget* parent = nullptr);
+    CSettingsDlg(LyricsSession& application, QWidget* parent = nullptr);
 
     QLineEdit* HostField() const { return host; }
     QLineEdit* PortField() const { return port; }
@@ -29,7 +29,7 @@ protected:
     virtual void ShowRefusal(const QString& text);
 
 private:
-    QuillonApplication& app;
+    LyricsSession& app;
     QLineEdit* host = nullptr;
     QLineEdit* port = nullptr;
     QLineEdit* concurrency = nullptr;

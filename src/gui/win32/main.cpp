@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "application/application.h"
 #include "application/startarguments.h"
 #include "common/exitstatus.h"
+#include "gui/presenter/dialogpresenter.h"
 #include "gui/win32/quillondlg.h"
 #include "quillon_version.h"
 #include "service/httptransport.h"
@@ -106,7 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         dialog.DoModal();
     }  // the window's destruction stores the last file or folder
     // A worker that did not stop in time must not hold the exit.
-    if (quillon::QuillonApplication::LiveWorkers() > 0) ::ExitProcess(0);
+    if (quillon::LyricsSession::LiveWorkers() > 0) ::ExitProcess(0);
     quillon::StopNetworkLayer();
     ::CoUninitialize();
     return 0;

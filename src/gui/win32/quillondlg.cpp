@@ -249,7 +249,8 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 for (const auto& [command, which] : FolderOptionItems)
                     ::CheckMenuItem(
                         menu, command,
-                        MF_BYCOMMAND | (app.FolderOption(which) ? MF_CHECKED : MF_UNCHECKED));
+                        MF_BYCOMMAND |
+                            (app.Session().FolderOption(which) ? MF_CHECKED : MF_UNCHECKED));
             }
             return FALSE;
         case WM_GETMINMAXINFO: {
@@ -285,7 +286,7 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return TRUE;
             }
             return FALSE;
-        case WM_JOB_CALL:
+        case WM_RUN_EVENTS:
             app.Drain();
             return TRUE;
         case WM_APPEND_ROWS:
@@ -309,7 +310,7 @@ INT_PTR CQuillonDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void CQuillonDlg::OnInitDialog() {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     // The fields into the controls: the last file, both boxes checked.
-    ::SetDlgItemTextW(dialog, IDC_PATH, Wide(app.InitialPath()).c_str());
+    ::SetDlgItemTextW(dialog, IDC_PATH, Wide(app.Session().InitialPath()).c_str());
     ::CheckDlgButton(dialog, IDC_SECOND_LINE, BST_CHECKED);
     ::CheckDlgButton(dialog, IDC_THIRD_LINE, BST_CHECKED);
 
@@ -394,10 +395,10 @@ void CQuillonDlg::OnInitDialog() {
     lyricRows = std::make_unique<ReportListView>(lyricList, dialog);
 
     HWND self = dialog;
-    app.Connect([self] { ::PostMessageW(self, WM_JOB_CALL, 0, 0); });
+    app.Connect([self] { ::PostMessageW(self, WM_RUN_EVENTS, 0, 0); });
     ready = true;
     // Started on a folder: folder mode, as choosing it shows it.
-    if (app.InitialMode() == DownloadMode::Folder) {
+    if (app.Session().InitialMode() == DownloadMode::Folder) {
         ::SendMessageW(Control(IDC_MODE), CB_SETCURSEL, 1, 0);
         app.OnModeChanged();
     }
@@ -436,7 +437,8 @@ void CQuillonDlg::OnSysCommand(WPARAM command) {
     if (command == IDM_VIEW_RAW) app.OnViewRaw();
     // A folder option is stored as soon as it is chosen.
     for (const auto& [item, which] : FolderOptionItems)
-        if (command == item) app.SetFolderOption(which, !app.FolderOption(which));
+        if (command == item)
+            app.Session().SetFolderOption(which, !app.Session().FolderOption(which));
 }
 
 void CQuillonDlg::OnSize() {
@@ -690,7 +692,7 @@ void CQuillonDlg::RunAboutBox() {
     // The homepage's link control is registered on request.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LINK_CLASS};
     ::InitCommonControlsEx(&controls);
-    const AboutInfo about = app.About();
+    const AboutInfo about = app.Session().About();
     ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), dialog,
                       &AboutProc, reinterpret_cast<LPARAM>(&about));
 }
@@ -711,7 +713,7 @@ INT_PTR CALLBACK CQuillonDlg::SettingsProc(HWND box, UINT message, WPARAM wParam
     if (message == WM_INITDIALOG) {
         ::SetWindowLongPtrW(box, DWLP_USER, lParam);
         const ServiceSettings values =
-            reinterpret_cast<CQuillonDlg*>(lParam)->app.CurrentSettings();
+            reinterpret_cast<CQuillonDlg*>(lParam)->app.Session().CurrentSettings();
         for (const auto& [id, field] : SettingsFields)
             ::SetDlgItemTextW(box, id, Wide(values.*field).c_str());
         return TRUE;
@@ -723,7 +725,7 @@ INT_PTR CALLBACK CQuillonDlg::SettingsProc(HWND box, UINT message, WPARAM wParam
             ServiceSettings values;
             for (const auto& [id, field] : SettingsFields)
                 values.*field = Utf16(ItemText(::GetDlgItem(box, id)));
-            if (const auto refusal = self->app.ApplySettings(values)) {
+            if (const auto refusal = self->app.Session().ApplySettings(values)) {
                 self->ShowRefusal(box, Wide(*refusal));
             } else {
                 ::EndDialog(box, IDOK);

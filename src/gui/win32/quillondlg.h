@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "application/application.h"
+#include "gui/presenter/dialogpresenter.h"
 #include "gui/win32/browseedit.h"
 #include "gui/win32/reportlistctrl.h"
 #include "gui/win32/resource.h"
@@ -23,10 +23,10 @@ class ReportListView;
 // The program's one window on Windows: the dialog of template 102, a view over the application
 // layer. It draws and asks through the system's dialogs; what each command does, and what the
 // controls show when, is the application's.
-class CQuillonDlg : private AppView {
+class CQuillonDlg : private DialogView {
 public:
-    // Wakes the window's thread for the worker's next call.
-    static constexpr UINT WM_JOB_CALL = WM_APP + 2;
+    // Wakes the window's thread for a run's events.
+    static constexpr UINT WM_RUN_EVENTS = WM_APP + 2;
     // Asks for the next slice of lyric rows still to be appended.
     static constexpr UINT WM_APPEND_ROWS = WM_APP + 3;
 
@@ -46,7 +46,7 @@ public:
     ReportListCtrl& LyricList() { return lyricList; }
     ReportListCtrl& LogList() { return logList; }
     TipWnd& Tip() { return tip; }
-    QuillonApplication& App() { return app; }
+    DialogPresenter& App() { return app; }
     // Whether lyric rows are still on their way into the list, a slice at a time.
     bool RowsWaiting() const;
     SIZE InitialSize() const { return initialSize; }
@@ -86,7 +86,7 @@ private:
     void OnDestroy();
     void RunSettingsDialog();
 
-    // AppView: what the application asks of the window.
+    // DialogView: what the application asks of the window.
     ControlValues ReadControls() override;
     LyricView& LyricRows() override;
     void ClearViews() override;
@@ -135,7 +135,7 @@ private:
         bool bottom;  // follows the bottom edge too
     };
     std::vector<Anchored> anchored;
-    QuillonApplication app;
+    DialogPresenter app;
 };
 
 }  // namespace quillon::win32

@@ -298,7 +298,7 @@ TEST_F(DialogTest, WindowMenuOpensTheAboutBoxAndRawLyricsAndHoldsTheFolderOption
     // The about box names the version, the licence, the homepage and the service in use.
     raw.setValue(u"Settings/ServiceHost"_s, u"lyrics.example:8080"_s);
     raw.sync();
-    CAboutDlg about(dlg.windowIcon(), dlg.App().About());
+    CAboutDlg about(dlg.windowIcon(), dlg.App().Session().About());
     const auto label = [&](const char* name) {
         const auto* found = about.findChild<QLabel*>(QString::fromLatin1(name));
         return found ? found->toolTip() : QString();
@@ -323,7 +323,7 @@ TEST_F(DialogTest, SettingsDialogStoresValidValuesAndRefusesOthers) {
     };
     SettingsStore settings;
     TestDlg dlg(settings);
-    RefusingDlg dialog(dlg.App(), &dlg);
+    RefusingDlg dialog(dlg.App().Session(), &dlg);
     EXPECT_EQ(dialog.HostField()->text(), u"localhost"_s);
     EXPECT_EQ(dialog.PortField()->text(), u"80"_s);
     const auto ok = dialog.findChildren<QPushButton*>().at(0);

@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "application/application.h"
+#include "gui/presenter/dialogpresenter.h"
 #include "gui/win32/quillondlg.h"
 #include "service/httptransport.h"
 #include "settings/usersettings.h"

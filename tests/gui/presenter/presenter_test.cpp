@@ -1,5 +1,5 @@
-// The application layer under a front end that records what it is told, against a lyrics
-// service on loopback; and the window's command line.
+// The dialog's rules under a window that records what it is told, against a lyrics service on
+// loopback.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,8 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "application/application.h"
-#include "application/startarguments.h"
+#include "gui/presenter/dialogpresenter.h"
 #include "pipeline/messages.h"
 #include "pipeline/textwriter.h"
 #include "support/fake_service.h"
@@ -36,7 +35,7 @@ using namespace std::string_literals;
 namespace {
 
 // A front end on the test's thread: records what the application shows, and on which thread.
-class RecordingView final : public AppView {
+class RecordingView final : public DialogView {
 public:
     ControlValues ReadControls() override { return values; }
     LyricView& LyricRows() override {
@@ -66,6 +65,14 @@ public:
         Note("end " + std::to_string(jobResult));
         ended = true;
     }
+    std::optional<std::u16string> AskOpenPath(DownloadMode, std::u16string_view) override {
+        return std::nullopt;
+    }
+    std::optional<SaveChoice> AskSaveFile(std::u16string_view, std::u16string_view, int) override {
+        return std::nullopt;
+    }
+    void OpenWithViewer(const fs::path&) override {}
+    bool AskYesNo(std::u16string_view, bool) override { return false; }
 
     void Note(const std::string& what) {
         if (what != "rows") calls.push_back(what);
@@ -81,7 +88,7 @@ public:
     std::thread::id owner = std::this_thread::get_id();
 };
 
-class ApplicationTest : public ::testing::Test {
+class PresenterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         app.Connect([this] { wakes.fetch_add(1); });
@@ -114,11 +121,11 @@ protected:
     MemorySettings settings;
     RecordingView view;
     std::atomic<int> wakes{0};
-    QuillonApplication app{settings, view,
-                           JobOptions{service.Host(), EncodingUtf8, {}, {}, {}, {}, {}}};
+    DialogPresenter app{settings, view,
+                        JobOptions{service.Host(), EncodingUtf8, {}, {}, {}, {}, {}}};
 };
 
-TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirCauses) {
+TEST_F(PresenterTest, RunEventsReachTheWindowThreadInOrderAsRowsWithTheirCauses) {
     Song("one.mp3", 21, "첫 노래", "[00:01.00]a");
     WriteFileBytes(dir / "unknown.mp3", MakeMp3(22));
     view.values.mode = DownloadMode::Folder;
@@ -175,52 +182,11 @@ TEST_F(ApplicationTest, WorkerCallsReachTheFrontEndThreadInOrderAsRowsWithTheirC
         EXPECT_EQ(GroupedCount(number), text);
 }
 
-// The settings dialog's values: stored together when all are right, else none, with the reason.
-TEST_F(ApplicationTest, SettingsAreCheckedBeforeAnyIsStored) {
-    const struct {
-        ServiceSettings values;
-        const char16_t* refusal;  // nullptr: stored
-        std::u16string stored;    // the service host setting afterwards
-    } cases[] = {
-        {{u" lyrics.example ", u"80", u"4"}, nullptr, u"lyrics.example"},
-        {{u"10.0.0.2", u"8080", u"16"}, nullptr, u"10.0.0.2:8080"},
-        {{u"::1", u"8080", u"1"}, nullptr, u"[::1]:8080"},
-        {{u"[fe80::1]", u"80", u"1"}, nullptr, u"[fe80::1]"},
-        {{u"", u"80", u"4"}, text::HostMissing, u"localhost"},
-        {{u"lyrics example", u"80", u"4"},
-         u"서비스 호스트에 쓸 수 없는 문자가 있습니다:  ",
-         u"localhost"},
-        {{u"a/b", u"80", u"4"}, u"서비스 호스트에 쓸 수 없는 문자가 있습니다: /", u"localhost"},
-        {{u"host", u"65536", u"4"}, text::PortInvalid, u"localhost"},
-        {{u"host", u"8o", u"4"}, text::PortInvalid, u"localhost"},
-        {{u"host", u"80", u"17"}, text::ConcurrencyInvalid, u"localhost"},
-        {{u"host", u"80", u"0"}, text::ConcurrencyInvalid, u"localhost"},
-    };
-    for (const auto& c : cases) {
-        MemorySettings fresh;
-        QuillonApplication application(fresh, view, JobOptions{});
-        const std::optional<std::u16string> refusal = application.ApplySettings(c.values);
-        const std::string what = WideToUtf8(c.values.host + u" " + c.values.port);
-        if (c.refusal) {
-            EXPECT_EQ(refusal, std::u16string(c.refusal)) << what;
-            EXPECT_EQ(fresh.ReadOption(SettingsPort::Option::Concurrency),
-                      SettingsPort::OptionDefault(SettingsPort::Option::Concurrency));
-        } else {
-            EXPECT_EQ(refusal, std::nullopt) << what;
-            EXPECT_EQ(WideToUtf8(application.CurrentSettings().concurrency),
-                      WideToUtf8(c.values.concurrency))
-                << what;
-        }
-        EXPECT_EQ(WideToUtf8(fresh.ReadText(SettingsPort::Text::ServiceHost)), WideToUtf8(c.stored))
-            << what;
-    }
-}
-
-TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
+TEST_F(PresenterTest, CloseDropsWhatTheRunHasNotYetShown) {
     const fs::path song = Song("one.mp3", 23, "T", "[00:01.00]a");
     view.values.path = song;
     app.OnDownload();
-    // The worker's first call to the front end (the fields) waits, for the front end is busy.
+    // The run has shown its song; the window has not taken it yet.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (wakes.load() == 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -230,7 +196,7 @@ TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
     app.OnClose();
     EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::milliseconds(500));
     EXPECT_FALSE(app.JobRunning());
-    // The call given up on does nothing when the front end comes to it.
+    // What was queued for the window does nothing when the window comes to it.
     view.calls.clear();
     while (wakes.load() > 0) {
         wakes.fetch_sub(1);
@@ -238,34 +204,6 @@ TEST_F(ApplicationTest, CloseIsNotHeldByAWorkerWaitingForTheFrontEnd) {
     }
     EXPECT_TRUE(view.calls.empty()) << view.calls.front();
     EXPECT_TRUE(view.rows.rows.empty());
-}
-
-// The window's command line, as Linux (bytes) and Windows (UTF-16) give it.
-TEST(StartArgumentsTest, OneFileOrFolderAndTheUsualOptions) {
-    using Action = StartArguments::Action;
-    const fs::path korean(u8"앨범/노래.mp3");
-    const struct {
-        std::vector<fs::path> args;
-        Action action;
-        std::optional<fs::path> open;
-    } cases[] = {
-        {{}, Action::Run, std::nullopt},
-        {{"/music/a.mp3"}, Action::Run, fs::path("/music/a.mp3")},
-        {{korean}, Action::Run, korean},
-        {{"--", "-odd name.mp3"}, Action::Run, fs::path("-odd name.mp3")},
-        {{"-"}, Action::Run, fs::path("-")},
-        {{"--help"}, Action::Help, std::nullopt},
-        {{"-h"}, Action::Help, std::nullopt},
-        {{"--verbose", "a.mp3"}, Action::Usage, std::nullopt},
-        {{"a.mp3", "b.mp3"}, Action::Usage, fs::path("a.mp3")},
-    };
-    for (const auto& c : cases) {
-        const StartArguments parsed = ParseStartArguments(c.args);
-        EXPECT_EQ(parsed.action, c.action) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.open, c.open) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.error.empty(), c.action != Action::Usage);
-    }
-    EXPECT_EQ(ParseStartArguments({"--verbose"}).error, "unknown option --verbose");
 }
 
 }  // namespace
