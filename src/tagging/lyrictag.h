@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/lrc.h"
+#include "pipeline/atomicwrite.h"
 
 namespace quillon {
 
