@@ -1,10 +1,13 @@
-#include "lyricsd/lrc.h"
+#include "lyrics/lrcreader.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
-namespace quillon::lyricsd {
+#include "text/textconv.h"
+
+namespace quillon {
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
@@ -109,8 +112,48 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
+template <class Char>
+bool IsDigit(Char c) {
+    return c >= Char('0') && c <= Char('9');
+}
+
+// The run of digits at `at`, moved past; its value counts only while the run is short.
+template <class Char>
+std::size_t DigitsAt(std::basic_string_view<Char> text, std::size_t& at, std::uint32_t& value) {
+    const std::size_t start = at;
+    value = 0;
+    for (; at < text.size() && IsDigit(text[at]); ++at)
+        value = value * 10 + static_cast<std::uint32_t>(text[at] - Char('0'));
+    return at - start;
+}
+
+template <class Char>
+TimeTag ReadTimeTagIn(std::basic_string_view<Char> text) {
+    std::size_t at = 1;
+    std::uint32_t minutes = 0;
+    std::uint32_t seconds = 0;
+    std::uint32_t fraction = 0;
+    if (text.empty() || text[0] != Char('[')) return {};
+    const std::size_t minuteDigits = DigitsAt(text, at, minutes);
+    if (minuteDigits == 0 || at >= text.size() || text[at++] != Char(':')) return {};
+    const std::size_t secondDigits = DigitsAt(text, at, seconds);
+    if (secondDigits == 0) return {};
+    std::size_t fractionDigits = 0;
+    if (at < text.size() && (text[at] == Char('.') || text[at] == Char(':'))) {
+        fractionDigits = DigitsAt(text, ++at, fraction);
+        if (fractionDigits == 0) return {};
+    }
+    if (at >= text.size() || text[at] != Char(']')) return {};
+
+    TimeTag tag;
+    tag.length = at + 1;
+    if (minuteDigits <= 5 && secondDigits <= 2 && seconds < 60 && fractionDigits <= 3) {
+        std::uint32_t ms = (minutes * 60 + seconds) * 1000;
+        if (fractionDigits != 0)
+            ms += fraction * (fractionDigits == 1 ? 100 : fractionDigits == 2 ? 10 : 1);
+        tag.ms = ms;
+    }
+    return tag;
 }
 
 bool IsLetter(char c) {
@@ -135,20 +178,16 @@ bool SplitHeaderTag(std::string_view line, std::string& key, std::string_view& v
 
 }  // namespace
 
+TimeTag ReadTimeTag(std::string_view text) {
+    return ReadTimeTagIn(text);
+}
+
+TimeTag ReadTimeTag(std::u16string_view text) {
+    return ReadTimeTagIn(text);
+}
+
 bool StartsWithTimeTag(std::string_view line) {
-    std::size_t i = 0;
-    auto digits = [&]() {
-        const std::size_t from = i;
-        while (i < line.size() && IsDigit(line[i])) ++i;
-        return i > from;
-    };
-    if (line.empty() || line[i++] != '[') return false;
-    if (!digits() || i >= line.size() || line[i++] != ':' || !digits()) return false;
-    if (i < line.size() && (line[i] == '.' || line[i] == ':')) {
-        ++i;
-        if (!digits()) return false;
-    }
-    return i < line.size() && line[i] == ']';
+    return ReadTimeTag(line).length != 0;
 }
 
 std::string DecodeLrcText(std::string_view bytes) {
@@ -213,4 +252,37 @@ bool ReadLrcFile(const std::filesystem::path& path, LrcSong& song, std::string& 
     return true;
 }
 
-}  // namespace quillon::lyricsd
+std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText) {
+    std::vector<TimedText> entries;
+    std::size_t start = 0;
+    while (start < lrcText.size()) {
+        std::size_t end = lrcText.find(u'\n', start);
+        if (end == lrcText.npos) end = lrcText.size();
+        std::u16string_view line = lrcText.substr(start, end - start);
+        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+        start = end + 1;
+
+        std::vector<std::uint32_t> times;
+        for (TimeTag tag = ReadTimeTag(line); tag.ms; tag = ReadTimeTag(line)) {
+            times.push_back(*tag.ms);
+            line.remove_prefix(tag.length);
+        }
+        for (const std::uint32_t ms : times) entries.push_back({ms, std::u16string(line)});
+    }
+    return entries;
+}
+
+std::u16string LrcLinesOf(const std::vector<TimedText>& entries) {
+    std::u16string out;
+    for (const TimedText& entry : entries) {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "[%02u:%02u.%02u]", entry.ms / 60000, entry.ms / 1000 % 60,
+                      entry.ms % 1000 / 10);
+        out += Utf8ToWide(tag);
+        out += entry.text;
+        out += u'\n';
+    }
+    return out;
+}
+
+}  // namespace quillon

@@ -5,7 +5,6 @@
 // Read back for the command line and the lyrics service.
 #include "tagging/lyrictag.h"
 
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -17,6 +16,7 @@
 #include <unsynchronizedlyricsframe.h>
 
 #include "audio/checksum.h"
+#include "lyrics/lrcreader.h"
 #include "pipeline/textwriter.h"
 #include "text/textconv.h"
 
@@ -27,40 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using TagLib::ID3v2::SynchronizedLyricsFrame;
 using TagLib::ID3v2::UnsynchronizedLyricsFrame;
-
-bool IsDigit(char16_t c) {
-    return c >= u'0' && c <= u'9';
-}
-
-// Reads the digits at `at` (at most `most`); nothing when there are none.
-std::optional<std::uint32_t> Digits(std::u16string_view text, std::size_t& at, std::size_t most,
-                                    std::size_t* count = nullptr) {
-    const std::size_t start = at;
-    std::uint32_t value = 0;
-    while (at < text.size() && at - start < most && IsDigit(text[at]))
-        value = value * 10 + (text[at++] - u'0');
-    if (count != nullptr) *count = at - start;
-    if (at == start) return std::nullopt;
-    return value;
-}
-
-// "mm:ss", "mm:ss.xx", "mm:ss:xx" or "mm:ss.xxx", the fraction in hundredths or thousandths.
-std::optional<std::uint32_t> TimeOf(std::u16string_view tag) {
-    std::size_t at = 0;
-    const auto minutes = Digits(tag, at, 5);
-    if (!minutes || at >= tag.size() || tag[at++] != u':') return std::nullopt;
-    const auto seconds = Digits(tag, at, 2);
-    if (!seconds || *seconds >= 60) return std::nullopt;
-    std::uint32_t ms = (*minutes * 60 + *seconds) * 1000;
-    if (at < tag.size() && (tag[at] == u'.' || tag[at] == u':')) {
-        std::size_t places = 0;
-        const auto fraction = Digits(tag, ++at, 3, &places);
-        if (!fraction) return std::nullopt;
-        ms += *fraction * (places == 1 ? 100 : places == 2 ? 10 : 1);
-    }
-    if (at != tag.size()) return std::nullopt;
-    return ms;
-}
 
 std::u16string LfLines(std::u16string_view text) {
     std::u16string out;
@@ -164,43 +130,6 @@ WriteResult Failed(std::string cause) {
 }
 
 }  // namespace
-
-std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText) {
-    std::vector<TimedText> entries;
-    std::size_t start = 0;
-    while (start < lrcText.size()) {
-        std::size_t end = lrcText.find(u'\n', start);
-        if (end == lrcText.npos) end = lrcText.size();
-        std::u16string_view line = lrcText.substr(start, end - start);
-        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-        start = end + 1;
-
-        std::vector<std::uint32_t> times;
-        while (!line.empty() && line.front() == u'[') {
-            const std::size_t close = line.find(u']');
-            if (close == line.npos) break;
-            const auto ms = TimeOf(line.substr(1, close - 1));
-            if (!ms) break;
-            times.push_back(*ms);
-            line.remove_prefix(close + 1);
-        }
-        for (const std::uint32_t ms : times) entries.push_back({ms, std::u16string(line)});
-    }
-    return entries;
-}
-
-std::u16string LrcLinesOf(const std::vector<TimedText>& entries) {
-    std::u16string out;
-    for (const TimedText& entry : entries) {
-        char tag[32];
-        std::snprintf(tag, sizeof tag, "[%02u:%02u.%02u]", entry.ms / 60000, entry.ms / 1000 % 60,
-                      entry.ms % 1000 / 10);
-        out += Utf8ToWide(tag);
-        out += entry.text;
-        out += u'\n';
-    }
-    return out;
-}
 
 WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
                         std::string_view checksum) {

@@ -1,10 +1,14 @@
-#include "lyricsd/lrc.h"
+// The LRC reader: encodings, time tags, header tags and timed lines, and the entries of a
+// synchronised lyric.
+#include "lyrics/lrcreader.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
-namespace quillon::lyricsd {
+namespace quillon {
 namespace {
 
 std::string Utf16(std::u16string_view text, bool bigEndian) {
@@ -39,12 +43,33 @@ TEST(DecodeLrcText, ReplacesWhatIsNotTextAndDropsControls) {
     EXPECT_EQ(DecodeLrcText(Utf16(u"x\xD800y", false) + "z"), "x\uFFFDy");
 }
 
-TEST(StartsWithTimeTag, AcceptsTheUsualForms) {
-    for (const char* line : {"[00:12.34]x", "[1:02]", "[00:12:34] x", "[123:00.5]"})
-        EXPECT_TRUE(StartsWithTimeTag(line)) << line;
-    for (const char* line : {"", "[ti:x]", "[00:12.]", "[:12]", "[00:]", "[00:12.34", " [00:12]",
-                             "[00.12]", "[00:12.34x]"})
-        EXPECT_FALSE(StartsWithTimeTag(line)) << line;
+// Every tag of the time's shape starts a timed line; only one whose parts a lyric's time can
+// have gives a time.
+TEST(ReadTimeTag, TheShapeStartsATimedLineAndTheRangesGiveATime) {
+    struct Row {
+        const char* text;
+        std::size_t length;
+        std::optional<std::uint32_t> ms;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"[00:12.34]x", 10, 12340},         {"[1:02]", 6, 62000},
+             {"[00:12:34] x", 10, 12340},        {"[123:00.5]", 10, 7380500},
+             {"[00:01.345]", 11, 1345},          {"[00:60.00]", 10, std::nullopt},
+             {"[00:005]", 8, std::nullopt},      {"[00:01.1234]", 12, std::nullopt},
+             {"[123456:00]", 11, std::nullopt},  {"", 0, std::nullopt},
+             {"[ti:x]", 0, std::nullopt},        {"[00:12.]", 0, std::nullopt},
+             {"[:12]", 0, std::nullopt},         {"[00:]", 0, std::nullopt},
+             {"[00:12.34", 0, std::nullopt},     {" [00:12]", 0, std::nullopt},
+             {"[00.12]", 0, std::nullopt},       {"[00:12.34x]", 0, std::nullopt},
+             {"[\xD9\xA1:00]", 0, std::nullopt},  // Arabic-Indic digit one
+         }) {
+        const TimeTag tag = ReadTimeTag(row.text);
+        EXPECT_EQ(tag.length, row.length) << row.text;
+        EXPECT_EQ(tag.ms, row.ms) << row.text;
+        EXPECT_EQ(StartsWithTimeTag(row.text), row.length != 0) << row.text;
+        const std::u16string wide(row.text, row.text + std::char_traits<char>::length(row.text));
+        EXPECT_EQ(ReadTimeTag(wide).ms, row.ms) << row.text;
+    }
 }
 
 TEST(ParseLrc, TakesHeaderTagsAndTimedLines) {
@@ -66,5 +91,15 @@ TEST(ParseLrc, EmptyTextGivesAnEmptySong) {
     EXPECT_TRUE(song.lines.empty());
 }
 
+TEST(TimedEntriesOf, TimeTagsBecomeEntriesAndEntriesTimeTags) {
+    const auto entries = TimedEntriesOf(
+        u"[ti:x]\n[00:01.5]a\r\n[01:02:34][00:03.456]two tags\nplain\n[1:02]\n[00:61.00]bad\n");
+    const std::vector<TimedText> expected{
+        {1500, u"a"}, {62340, u"two tags"}, {3456, u"two tags"}, {62000, u""}};
+    EXPECT_EQ(entries, expected);
+    EXPECT_EQ(LrcLinesOf(expected),
+              u"[00:01.50]a\n[01:02.34]two tags\n[00:03.45]two tags\n[01:02.00]\n");
+}
+
 }  // namespace
-}  // namespace quillon::lyricsd
+}  // namespace quillon

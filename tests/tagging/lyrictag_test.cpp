@@ -65,16 +65,6 @@ protected:
     TempDir scratch;
 };
 
-TEST(LyricTagText, TimeTagsBecomeEntriesAndEntriesTimeTags) {
-    const auto entries = TimedEntriesOf(
-        u"[ti:x]\n[00:01.5]a\r\n[01:02:34][00:03.456]two tags\nplain\n[1:02]\n[00:61.00]bad\n");
-    const std::vector<TimedText> expected{
-        {1500, u"a"}, {62340, u"two tags"}, {3456, u"two tags"}, {62000, u""}};
-    EXPECT_EQ(entries, expected);
-    EXPECT_EQ(LrcLinesOf(expected),
-              u"[00:01.50]a\n[01:02.34]two tags\n[00:03.45]two tags\n[01:02.00]\n");
-}
-
 // A v2.3 tag with title and artist: it stays v2.3, the lyric goes in as UTF-16 in a USLT and a
 // SYLT frame in Korean, the other frames, the audio and the song's permissions stay, and the
 // text reads back whole.
