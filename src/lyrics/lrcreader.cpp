@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <system_error>
 
 #include "text/textconv.h"
@@ -148,10 +149,12 @@ TimeTag ReadTimeTagIn(std::basic_string_view<Char> text) {
     TimeTag tag;
     tag.length = at + 1;
     if (minuteDigits <= 5 && secondDigits <= 2 && seconds < 60 && fractionDigits <= 3) {
-        std::uint32_t ms = (minutes * 60 + seconds) * 1000;
+        // Five digits of minutes reach past 32 bits of milliseconds, which no time can hold.
+        std::uint64_t ms = (std::uint64_t{minutes} * 60 + seconds) * 1000;
         if (fractionDigits != 0)
-            ms += fraction * (fractionDigits == 1 ? 100 : fractionDigits == 2 ? 10 : 1);
-        tag.ms = ms;
+            ms += fraction * (fractionDigits == 1 ? 100u : fractionDigits == 2 ? 10u : 1u);
+        if (ms <= std::numeric_limits<std::uint32_t>::max())
+            tag.ms = static_cast<std::uint32_t>(ms);
     }
     return tag;
 }

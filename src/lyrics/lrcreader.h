@@ -21,7 +21,8 @@ struct TimeTag {
     std::size_t length = 0;  // of the tag with its brackets; 0 when the text starts with none
     // The time in milliseconds, when the parts are those of a lyric's time: minutes of at most
     // five digits, seconds of at most two and below 60, and a fraction in tenths, hundredths or
-    // thousandths. A tag like "[00:75.00]" still starts a timed line, but gives no time.
+    // thousandths, and the whole within 32 bits ("[71582:47.295]" at most). A tag like
+    // "[00:75.00]" still starts a timed line, but gives no time.
     std::optional<std::uint32_t> ms;
 };
 TimeTag ReadTimeTag(std::string_view text);

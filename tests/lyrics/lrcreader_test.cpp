@@ -51,18 +51,31 @@ TEST(ReadTimeTag, TheShapeStartsATimedLineAndTheRangesGiveATime) {
         std::size_t length;
         std::optional<std::uint32_t> ms;
     };
-    for (const Row& row : std::vector<Row>{
-             {"[00:12.34]x", 10, 12340},         {"[1:02]", 6, 62000},
-             {"[00:12:34] x", 10, 12340},        {"[123:00.5]", 10, 7380500},
-             {"[00:01.345]", 11, 1345},          {"[00:60.00]", 10, std::nullopt},
-             {"[00:005]", 8, std::nullopt},      {"[00:01.1234]", 12, std::nullopt},
-             {"[123456:00]", 11, std::nullopt},  {"", 0, std::nullopt},
-             {"[ti:x]", 0, std::nullopt},        {"[00:12.]", 0, std::nullopt},
-             {"[:12]", 0, std::nullopt},         {"[00:]", 0, std::nullopt},
-             {"[00:12.34", 0, std::nullopt},     {" [00:12]", 0, std::nullopt},
-             {"[00.12]", 0, std::nullopt},       {"[00:12.34x]", 0, std::nullopt},
-             {"[\xD9\xA1:00]", 0, std::nullopt},  // Arabic-Indic digit one
-         }) {
+    const Row rows[] = {
+        {"[00:12.34]x", 10, 12340},            // hundredths
+        {"[1:02]", 6, 62000},                  // no fraction
+        {"[00:12:34] x", 10, 12340},           // a colon before the fraction
+        {"[123:00.5]", 10, 7380500},           // tenths
+        {"[00:01.345]", 11, 1345},             // thousandths
+        {"[71582:47.295]", 14, 4294967295u},   // the latest time 32 bits hold
+        {"[71582:47.296]", 14, std::nullopt},  // was 0: the time ran past 32 bits
+        {"[99999:59.999]", 14, std::nullopt},  // was 1,705,032,703
+        {"[00:60.00]", 10, std::nullopt},      // 60 seconds
+        {"[00:005]", 8, std::nullopt},         // three digits of seconds
+        {"[00:01.1234]", 12, std::nullopt},    // four of a fraction
+        {"[123456:00]", 11, std::nullopt},     // six of minutes
+        {"", 0, std::nullopt},
+        {"[ti:x]", 0, std::nullopt},
+        {"[00:12.]", 0, std::nullopt},
+        {"[:12]", 0, std::nullopt},
+        {"[00:]", 0, std::nullopt},
+        {"[00:12.34", 0, std::nullopt},
+        {" [00:12]", 0, std::nullopt},
+        {"[00.12]", 0, std::nullopt},
+        {"[00:12.34x]", 0, std::nullopt},
+        {"[\xD9\xA1:00]", 0, std::nullopt},  // Arabic-Indic digit one
+    };
+    for (const Row& row : rows) {
         const TimeTag tag = ReadTimeTag(row.text);
         EXPECT_EQ(tag.length, row.length) << row.text;
         EXPECT_EQ(tag.ms, row.ms) << row.text;
