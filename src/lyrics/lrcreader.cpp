@@ -1,5 +1,6 @@
 #include "lyrics/lrcreader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -281,9 +282,24 @@ std::u16string LrcLinesOf(const std::vector<TimedText>& entries) {
         char tag[32];
         std::snprintf(tag, sizeof tag, "[%02u:%02u.%02u]", entry.ms / 60000, entry.ms / 1000 % 60,
                       entry.ms % 1000 / 10);
-        out += Utf8ToWide(tag);
-        out += entry.text;
-        out += u'\n';
+        const std::u16string time = Utf8ToWide(tag);
+        // A synchronised lyric may hold line ends inside an entry (some tags begin each line's
+        // entry with one). A reader of the LRC text would take what follows a line end for a
+        // line without a time and drop it: each piece between them is a line at the entry's
+        // time instead.
+        const std::u16string_view text = entry.text;
+        bool written = false;
+        for (std::size_t from = 0; from <= text.size();) {
+            const std::size_t end = std::min(text.find_first_of(u"\r\n", from), text.size());
+            if (end > from) {
+                out += time;
+                out += text.substr(from, end - from);
+                out += u'\n';
+                written = true;
+            }
+            from = end + 1;
+        }
+        if (!written) out += time + u'\n';
     }
     return out;
 }

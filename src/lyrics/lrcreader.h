@@ -67,7 +67,8 @@ struct TimedText {
 // (see TimeTag) that starts a line, or follows such a tag, with the text after the line's tags.
 // A line ends at LF, a CR before it dropped; header lines and lines without a time tag give none.
 std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText);
-// The entries as LRC lines, "[mm:ss.xx]text", each ending in LF.
+// The entries as LRC lines, "[mm:ss.xx]text", each ending in LF. An entry whose text holds line
+// ends (CR, LF) gives a line at its time for each piece of text between them.
 std::u16string LrcLinesOf(const std::vector<TimedText>& entries);
 
 }  // namespace quillon

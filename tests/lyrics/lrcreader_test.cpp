@@ -114,5 +114,12 @@ TEST(TimedEntriesOf, TimeTagsBecomeEntriesAndEntriesTimeTags) {
               u"[00:01.50]a\n[01:02.34]two tags\n[00:03.45]two tags\n[01:02.00]\n");
 }
 
+// An entry of a synchronised lyric that begins with a line end, as some tags write every line,
+// or holds one, gave a line without a time, which readers of the LRC text drop.
+TEST(LrcLinesOf, LineEndsInAnEntryGiveALineAtItsTimeForEachPiece) {
+    EXPECT_EQ(LrcLinesOf({{1000, u"\nfirst"}, {2500, u"a\r\nb\rc\n"}, {3000, u"\r\n"}}),
+              u"[00:01.00]first\n[00:02.50]a\n[00:02.50]b\n[00:02.50]c\n[00:03.00]\n");
+}
+
 }  // namespace
 }  // namespace quillon
