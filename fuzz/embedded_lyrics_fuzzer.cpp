@@ -185,8 +185,8 @@ std::u16string CrLfToLf(std::u16string text) {
 }
 
 bool HasTimedLine(std::u16string_view lrc) {
-    for (const std::u16string_view line : LfLinesOf(lrc))
-        if (TagAt(line).timed) return true;
+    for (const std::u16string& line : LinesOf(lrc))
+        if (TagAt(std::u16string_view(line)).timed) return true;
     return false;
 }
 

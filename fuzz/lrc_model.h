@@ -75,16 +75,30 @@ ModelTag TagAt(std::basic_string_view<Char> text) {
     return tag;
 }
 
-// The lines of a text that ends its lines with LF, one CR before the LF taken away.
-inline std::vector<std::u16string_view> LfLinesOf(std::u16string_view text) {
-    std::vector<std::u16string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = std::min(text.find(u'\n'), text.size());
-        std::u16string_view line = text.substr(0, end);
-        if (line.ends_with(u'\r')) line = line.substr(0, line.size() - 1);
-        lines.push_back(line);
-        text = text.substr(std::min(end + 1, text.size()));
+// The lines of an LRC text: CR LF, LF and a lone CR each end one; spaces and tabs around a line
+// do not count.
+template <class Char>
+std::vector<std::basic_string<Char>> LinesOf(std::basic_string_view<Char> text) {
+    std::vector<std::basic_string<Char>> lines;
+    std::basic_string<Char> line;
+    const auto end = [&]() {
+        std::size_t first = 0;
+        std::size_t last = line.size();
+        while (first < last && (line[first] == Char(' ') || line[first] == Char('\t'))) ++first;
+        while (last > first && (line[last - 1] == Char(' ') || line[last - 1] == Char('\t')))
+            --last;
+        lines.push_back(line.substr(first, last - first));
+        line.clear();
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == Char('\r') || text[i] == Char('\n')) {
+            end();
+            if (text[i] == Char('\r') && i + 1 < text.size() && text[i + 1] == Char('\n')) ++i;
+        } else {
+            line.push_back(text[i]);
+        }
     }
+    end();
     return lines;
 }
 
@@ -92,7 +106,8 @@ inline std::vector<std::u16string_view> LfLinesOf(std::u16string_view text) {
 // that opens a line gives the line's text after the run.
 inline std::vector<std::pair<std::uint64_t, std::u16string>> EntriesOf(std::u16string_view text) {
     std::vector<std::pair<std::uint64_t, std::u16string>> entries;
-    for (std::u16string_view line : LfLinesOf(text)) {
+    for (const std::u16string& whole : LinesOf(text)) {
+        std::u16string_view line = whole;
         std::vector<std::uint64_t> times;
         for (ModelTag tag = TagAt(line); tag.timed; tag = TagAt(line)) {
             times.push_back(tag.ms);

@@ -91,28 +91,11 @@ void CheckTagsAtEveryBracket(std::basic_string_view<Char> text) {
     }
 }
 
-// The lines of `text` (CR LF, LF and lone CR end one) that start with a time tag once the blanks
-// around them are gone.
+// The lines of `text` that start with a time tag.
 std::vector<std::string> TimedLinesOf(std::string_view text) {
     std::vector<std::string> kept;
-    std::string line;
-    const auto end = [&]() {
-        const std::size_t first = line.find_first_not_of(" \t");
-        const std::size_t last = line.find_last_not_of(" \t");
-        const std::string trimmed =
-            first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
-        if (TagAt(std::string_view(trimmed)).length != 0) kept.push_back(trimmed);
-        line.clear();
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            end();
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            line.push_back(text[i]);
-        }
-    }
-    end();
+    for (std::string& line : LinesOf(text))
+        if (TagAt(std::string_view(line)).length != 0) kept.push_back(std::move(line));
     return kept;
 }
 
@@ -140,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Written as LRC lines, the entries read back to the hundredth of a second, one for each
-    // piece of their text between line ends (an entry holds no LF, but may hold a CR).
+    // piece of their text between line ends (which an entry read from LRC lines never holds).
     std::vector<std::pair<std::uint32_t, std::u16string>> pieces;
     for (const TimedText& entry : entries) {
         const std::size_t before = pieces.size();

@@ -107,11 +107,29 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
     return out;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+template <class Char>
+std::basic_string_view<Char> TrimBlanks(std::basic_string_view<Char> s) {
+    const auto blank = [](Char c) {
+        return c == Char(' ') || c == Char('\t') || c == Char('\r') || c == Char('\n');
+    };
     while (!s.empty() && blank(s.front())) s.remove_prefix(1);
     while (!s.empty() && blank(s.back())) s.remove_suffix(1);
     return s;
+}
+
+// Calls `take` with each line of an LRC text: CR LF, LF and a lone CR all end a line, and the
+// blanks around it do not count. The service's lines and the entries of a tag's synchronised
+// lyric come from the same lines this way.
+template <class Char, class Take>
+void ForEachLine(std::basic_string_view<Char> text, Take take) {
+    constexpr Char ends[] = {Char('\r'), Char('\n'), Char(0)};
+    constexpr Char crlf[] = {Char('\r'), Char('\n'), Char(0)};
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t end = std::min(text.find_first_of(ends, from), text.size());
+        take(TrimBlanks(text.substr(from, end - from)));
+        from = end + (text.substr(end).starts_with(crlf) ? 2 : 1);
+    }
 }
 
 template <class Char>
@@ -207,14 +225,7 @@ LrcSong ParseLrc(std::string_view utf8) {
     bool haveArtist = false;
     bool haveAlbum = false;
     std::string key;
-    std::size_t from = 0;
-    while (from <= utf8.size()) {
-        std::size_t end = utf8.find_first_of("\r\n", from);
-        if (end == std::string_view::npos) end = utf8.size();
-        const std::string_view line = TrimBlanks(utf8.substr(from, end - from));
-        // CR LF, LF and a lone CR all end a line.
-        from = end + (utf8.substr(end).starts_with("\r\n") ? 2 : 1);
-
+    ForEachLine(utf8, [&](std::string_view line) {
         std::string_view value;
         if (StartsWithTimeTag(line)) {
             song.lines.emplace_back(line);
@@ -231,7 +242,7 @@ LrcSong ParseLrc(std::string_view utf8) {
                 haveAlbum = true;
             }
         }
-    }
+    });
     return song;
 }
 
@@ -258,21 +269,14 @@ bool ReadLrcFile(const std::filesystem::path& path, LrcSong& song, std::string& 
 
 std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText) {
     std::vector<TimedText> entries;
-    std::size_t start = 0;
-    while (start < lrcText.size()) {
-        std::size_t end = lrcText.find(u'\n', start);
-        if (end == lrcText.npos) end = lrcText.size();
-        std::u16string_view line = lrcText.substr(start, end - start);
-        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-        start = end + 1;
-
+    ForEachLine(lrcText, [&](std::u16string_view line) {
         std::vector<std::uint32_t> times;
         for (TimeTag tag = ReadTimeTag(line); tag.ms; tag = ReadTimeTag(line)) {
             times.push_back(*tag.ms);
             line.remove_prefix(tag.length);
         }
         for (const std::uint32_t ms : times) entries.push_back({ms, std::u16string(line)});
-    }
+    });
     return entries;
 }
 

@@ -65,7 +65,7 @@ struct TimedText {
 
 // The entries of an LRC text, as a synchronised lyric holds them: one per time tag with a time
 // (see TimeTag) that starts a line, or follows such a tag, with the text after the line's tags.
-// A line ends at LF, a CR before it dropped; header lines and lines without a time tag give none.
+// The lines are those ParseLrc reads; header lines and lines without a time tag give none.
 std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText);
 // The entries as LRC lines, "[mm:ss.xx]text", each ending in LF. An entry whose text holds line
 // ends (CR, LF) gives a line at its time for each piece of text between them.

@@ -104,14 +104,19 @@ TEST(ParseLrc, EmptyTextGivesAnEmptySong) {
     EXPECT_TRUE(song.lines.empty());
 }
 
+// The lines are those the service reads: a lone CR ends one too (it once left the next line's
+// tag in an entry's text, and that line's time was lost), and blanks around a line do not count.
 TEST(TimedEntriesOf, TimeTagsBecomeEntriesAndEntriesTimeTags) {
     const auto entries = TimedEntriesOf(
-        u"[ti:x]\n[00:01.5]a\r\n[01:02:34][00:03.456]two tags\nplain\n[1:02]\n[00:61.00]bad\n");
-    const std::vector<TimedText> expected{
-        {1500, u"a"}, {62340, u"two tags"}, {3456, u"two tags"}, {62000, u""}};
+        u"[ti:x]\n[00:01.5]a\r\n[01:02:34][00:03.456]two tags\nplain\n[1:02]\n[00:61.00]bad\n"
+        u"[00:06]\r[00:07] b \r\r\n  [00:08]c\t");
+    const std::vector<TimedText> expected{{1500, u"a"}, {62340, u"two tags"}, {3456, u"two tags"},
+                                          {62000, u""}, {6000, u""},          {7000, u" b"},
+                                          {8000, u"c"}};
     EXPECT_EQ(entries, expected);
     EXPECT_EQ(LrcLinesOf(expected),
-              u"[00:01.50]a\n[01:02.34]two tags\n[00:03.45]two tags\n[01:02.00]\n");
+              u"[00:01.50]a\n[01:02.34]two tags\n[00:03.45]two tags\n[01:02.00]\n[00:06.00]\n"
+              u"[00:07.00] b\n[00:08.00]c\n");
 }
 
 // An entry of a synchronised lyric that begins with a line end, as some tags write every line,
