@@ -1,9 +1,6 @@
 // Frame scan and audio checksum over arbitrary file contents, checked against a plain in-memory
 // reading of the same rules.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,43 +14,12 @@
 #include "audio/md5.h"
 #include "audio/mp3file.h"
 #include "fuzz_check.h"
+#include "scratch_file.h"
 
 namespace {
 
 using namespace quillon;
-
-// One scratch file per process, unlinked at once and reached through /proc/self/fd, so that no
-// file is left behind however the run ends.
-class ScratchFile {
-public:
-    ScratchFile() {
-        // Rewriting a file per input is several times faster in memory than on a disk.
-        const char* dir = std::getenv("TMPDIR");
-        if (dir == nullptr || *dir == '\0')
-            dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(dir) + "/quillon-fuzz-audio-XXXXXX";
-        fd = ::mkstemp(pattern.data());
-        QUILLON_FUZZ_CHECK(fd >= 0, "cannot create the scratch file");
-        ::unlink(pattern.c_str());
-        path = "/proc/self/fd/" + std::to_string(fd);
-    }
-
-    void Fill(const std::uint8_t* data, std::size_t size) {
-        QUILLON_FUZZ_CHECK(::ftruncate(fd, 0) == 0, "cannot truncate the scratch file");
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-            QUILLON_FUZZ_CHECK(n > 0, "cannot write the scratch file");
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
-    const std::string& Path() const { return path; }
-
-private:
-    int fd = -1;
-    std::string path;
-};
+using quillon::fuzzing::ScratchFile;
 
 // The first frame the scan must find: the first sync candidate whose header decodes and is
 // confirmed by an agreeing header one frame length later. A confirming header cut off by the

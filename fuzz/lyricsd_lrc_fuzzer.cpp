@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "lyricsd/lrc.h"
+#include "lyrics/lrcreader.h"
 #include "lyricsd/soap.h"
 #include "service/lyricinfo.h"
 #include "service/lyricquery.h"

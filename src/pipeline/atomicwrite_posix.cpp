@@ -1,12 +1,14 @@
-// Writing a text file whole on POSIX systems: a temporary file beside the target, fsync, rename.
+// Writing a file whole on POSIX systems: a temporary file beside the target with the target's
+// permissions, fsync, rename.
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/systemerror.h"
-#include "pipeline/lrc.h"
+#include "pipeline/atomicwrite.h"
 #include "pipeline/textwriter.h"
 
 namespace quillon {
@@ -19,20 +21,24 @@ WriteResult Failed(WriteStep step, int error) {
 
 }  // namespace
 
-PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string_view text,
-                             int encoding) {
+WriteResult CheckReplaceable(const std::filesystem::path& target) {
+    // As a plain open for writing would find it: a read-only file stays.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) != 0) return Failed(WriteStep::Replace, errno);
+    if (!S_ISREG(old.st_mode))
+        return Failed(WriteStep::Replace, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return Failed(WriteStep::Replace, errno);
+    return {true, {}};
+}
+
+PreparedFile PrepareFile(const std::filesystem::path& target, const FileFiller& fill) {
     PreparedFile prepared{target, {}, {}};
-    // An existing target must be one this process could overwrite in place: a read-only LRC file
-    // stays, as it would for a plain create-and-truncate.
     struct stat old {};
     const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && !S_ISREG(old.st_mode)) {
-        prepared.result = Failed(WriteStep::Replace, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
-        return prepared;
-    }
-    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        prepared.result = Failed(WriteStep::Replace, errno);
-        return prepared;
+    if (replacing) {
+        prepared.result = CheckReplaceable(target);
+        if (!prepared.result) return prepared;
     }
 
     std::filesystem::path folder = target.parent_path();
@@ -56,14 +62,10 @@ PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string
     TextFile file;
     file.Attach(fd);
     int error = 0;
-    bool ok = !replacing || ::fchmod(fd, old.st_mode & 0777) == 0;
+    // The replaced file's mode, set-user-ID and sticky bits included, before any byte goes in.
+    bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
     if (!ok) error = errno;
-    if (ok) {
-        TextFileWriter writer(&file, encoding);
-        writer.WriteText(text);
-        writer.Close();
-        ok = writer.Ok();
-    }
+    ok = ok && fill(file);
     ok = ok && file.Sync();
     ok = file.Close() && ok;
     if (ok) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "pipeline/atomicwrite.h"
 #include "pipeline/lyricview.h"
 #include "service/lyricinfo.h"
 
@@ -53,46 +54,8 @@ std::filesystem::path WithoutExtension(const std::filesystem::path& path);
 // The LRC path of a music file: the path without its extension, then ".lrc".
 std::filesystem::path LrcPathFor(const std::filesystem::path& musicPath);
 
-// The outcome of writing a file: whether it was written and, when not, why in the system's
-// words.
-struct WriteResult {
-    bool written = false;
-    std::string cause;
-    operator bool() const { return written; }
-};
-
-// The steps of a safe write, as the cause of a failure names them before the system's words.
-enum class WriteStep { Replace, Create, Write, Rename };
-WriteResult WriteFailed(WriteStep step, std::string_view systemText);
-
 // The three header lines, each ending in CR LF.
 std::u16string LrcHeader(const LyricInfo& info);
-
-// A new name for a temporary file in `folder`: ".quillon-" and ten random letters and digits.
-std::filesystem::path TemporaryNameIn(const std::filesystem::path& folder);
-
-// Writes `text` to `target` in `encoding` through a temporary file in the same folder that is
-// renamed over the target only once it is whole and synced: a failure leaves the old file as it
-// was and no temporary file behind. An existing target that could not be written in place (a
-// read-only file, a folder) is left alone and the result is false.
-WriteResult WriteTextFileAtomically(const std::filesystem::path& target, std::u16string_view text,
-                                    int encoding);
-
-// A text file written whole beside its target, waiting to take the target's place: the first
-// half of WriteTextFileAtomically, so that files can be written side by side and put in place
-// in an order of the caller's.
-struct PreparedFile {
-    std::filesystem::path target;
-    std::filesystem::path temporary;  // empty when nothing is waiting
-    WriteResult result;               // why it could not be prepared
-};
-PreparedFile PrepareTextFile(const std::filesystem::path& target, std::u16string_view text,
-                             int encoding);
-// Puts a prepared file in place of its target; a file that could not be prepared gives its
-// cause. Either way nothing is left waiting.
-WriteResult CommitPreparedFile(PreparedFile& prepared);
-// Removes a prepared file that is no longer wanted.
-void DiscardPreparedFile(PreparedFile& prepared);
 
 // The text of a song's LRC file: the header, then the rows' lines.
 std::u16string LrcFileText(const LyricInfo& info, std::u16string_view lrcBody);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,9 @@ public:
         failed = false;
     }
     bool Write(const void* data, std::size_t size);
+    // Appends what `source` holds from byte `offset` to its end; a source that cannot be read
+    // fails the file as a failed write would.
+    bool AppendFrom(const std::filesystem::path& source, std::uint64_t offset);
     // Pushes what was written to the disk; false if any write or the sync failed.
     bool Sync();
     // Closes the descriptor; false if any write, or the close itself, failed.

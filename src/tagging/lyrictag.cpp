@@ -1,17 +1,12 @@
 // The lyric inside the song's ID3v2 tag: TagLib renders the tag with the lyric frames, and the
 // song's copy is that tag followed by the rest of the song as it was (what TagLib's own save
-// writes, in one pass instead of a copy and an insertion), synced and put in place only when
-// the song keeps its audio checksum. Read back for the command line and the lyrics service.
+// writes, in one pass instead of a copy and an insertion), prepared beside the song by the safe
+// write every file goes through, and put in place only when the song keeps its audio checksum.
+// Read back for the command line and the lyrics service.
 #include "tagging/lyrictag.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <optional>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <id3v2header.h>
 #include <id3v2tag.h>
@@ -21,7 +16,8 @@
 #include <unsynchronizedlyricsframe.h>
 
 #include "audio/checksum.h"
-#include "common/systemerror.h"
+#include "lyrics/lrcreader.h"
+#include "pipeline/textwriter.h"
 #include "text/textconv.h"
 
 namespace quillon {
@@ -31,40 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using TagLib::ID3v2::SynchronizedLyricsFrame;
 using TagLib::ID3v2::UnsynchronizedLyricsFrame;
-
-bool IsDigit(char16_t c) {
-    return c >= u'0' && c <= u'9';
-}
-
-// Reads the digits at `at` (at most `most`); nothing when there are none.
-std::optional<std::uint32_t> Digits(std::u16string_view text, std::size_t& at, std::size_t most,
-                                    std::size_t* count = nullptr) {
-    const std::size_t start = at;
-    std::uint32_t value = 0;
-    while (at < text.size() && at - start < most && IsDigit(text[at]))
-        value = value * 10 + (text[at++] - u'0');
-    if (count != nullptr) *count = at - start;
-    if (at == start) return std::nullopt;
-    return value;
-}
-
-// "mm:ss", "mm:ss.xx", "mm:ss:xx" or "mm:ss.xxx", the fraction in hundredths or thousandths.
-std::optional<std::uint32_t> TimeOf(std::u16string_view tag) {
-    std::size_t at = 0;
-    const auto minutes = Digits(tag, at, 5);
-    if (!minutes || at >= tag.size() || tag[at++] != u':') return std::nullopt;
-    const auto seconds = Digits(tag, at, 2);
-    if (!seconds || *seconds >= 60) return std::nullopt;
-    std::uint32_t ms = (*minutes * 60 + *seconds) * 1000;
-    if (at < tag.size() && (tag[at] == u'.' || tag[at] == u':')) {
-        std::size_t places = 0;
-        const auto fraction = Digits(tag, ++at, 3, &places);
-        if (!fraction) return std::nullopt;
-        ms += *fraction * (places == 1 ? 100 : places == 2 ? 10 : 1);
-    }
-    if (at != tag.size()) return std::nullopt;
-    return ms;
-}
 
 std::u16string LfLines(std::u16string_view text) {
     std::u16string out;
@@ -80,57 +42,6 @@ TagLib::String TagText(std::u16string_view text) {
 
 std::u16string FromTag(const TagLib::String& text) {
     return Utf8ToWide(text.to8Bit(true));
-}
-
-// A temporary copy of the song that is removed unless it was put in place.
-class Copy {
-public:
-    explicit Copy(fs::path file) : path(std::move(file)) {}
-    ~Copy() {
-        if (!path.empty()) ::unlink(path.c_str());
-    }
-    Copy(const Copy&) = delete;
-    Copy& operator=(const Copy&) = delete;
-    const fs::path& Path() const { return path; }
-    void Release() { path.clear(); }
-
-private:
-    fs::path path;
-};
-
-// Writes all of `bytes` to `out`.
-bool WriteAll(int out, const char* bytes, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t put = ::write(out, bytes + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// Copies what `in` holds from `offset` to its end onto the end of `out`.
-bool CopyFrom(int in, off_t offset, int out) {
-    for (;;) {
-        const ssize_t moved = ::copy_file_range(in, &offset, out, nullptr, std::size_t{1} << 30, 0);
-        if (moved == 0) return true;
-        if (moved > 0) continue;
-        if (errno == EINTR) continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
-            return false;
-        break;  // not between these files: byte by byte below
-    }
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::pread(in, buffer, sizeof buffer, offset);
-        if (got == 0) return true;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) return false;
-        offset += got;
-    }
 }
 
 // The song's tag with the lyric frames, rendered, and the size of the tag it takes the place
@@ -220,43 +131,6 @@ WriteResult Failed(std::string cause) {
 
 }  // namespace
 
-std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText) {
-    std::vector<TimedText> entries;
-    std::size_t start = 0;
-    while (start < lrcText.size()) {
-        std::size_t end = lrcText.find(u'\n', start);
-        if (end == lrcText.npos) end = lrcText.size();
-        std::u16string_view line = lrcText.substr(start, end - start);
-        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-        start = end + 1;
-
-        std::vector<std::uint32_t> times;
-        while (!line.empty() && line.front() == u'[') {
-            const std::size_t close = line.find(u']');
-            if (close == line.npos) break;
-            const auto ms = TimeOf(line.substr(1, close - 1));
-            if (!ms) break;
-            times.push_back(*ms);
-            line.remove_prefix(close + 1);
-        }
-        for (const std::uint32_t ms : times) entries.push_back({ms, std::u16string(line)});
-    }
-    return entries;
-}
-
-std::u16string LrcLinesOf(const std::vector<TimedText>& entries) {
-    std::u16string out;
-    for (const TimedText& entry : entries) {
-        char tag[32];
-        std::snprintf(tag, sizeof tag, "[%02u:%02u.%02u]", entry.ms / 60000, entry.ms / 1000 % 60,
-                      entry.ms % 1000 / 10);
-        out += Utf8ToWide(tag);
-        out += entry.text;
-        out += u'\n';
-    }
-    return out;
-}
-
 WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
                         std::string_view checksum) {
     AudioChecksummer checksummer;
@@ -269,51 +143,26 @@ WriteResult EmbedLyrics(const fs::path& song, std::u16string_view lrcText,
     }
 
     // The song must be one this process could change in place: a read-only file stays.
-    struct stat old {};
-    if (::stat(song.c_str(), &old) != 0)
-        return WriteFailed(WriteStep::Replace, SystemErrorText(errno));
-    if (::faccessat(AT_FDCWD, song.c_str(), W_OK, AT_EACCESS) != 0)
-        return WriteFailed(WriteStep::Replace, SystemErrorText(errno));
+    if (WriteResult replaceable = CheckReplaceable(song); !replaceable) return replaceable;
 
     TagLib::ByteVector tag;
     std::uint64_t replaced = 0;
     const std::string cause = TagWithLyrics(song, LfLines(lrcText), tag, replaced);
     if (!cause.empty()) return Failed(cause);
 
-    fs::path folder = song.parent_path();
-    if (folder.empty()) folder = ".";
-    int out = -1;
-    fs::path name;
-    for (int attempt = 0; attempt < 32 && out < 0; ++attempt) {
-        name = TemporaryNameIn(folder);
-        out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-        if (out < 0 && errno != EEXIST)
-            return WriteFailed(WriteStep::Create, SystemErrorText(errno));
-    }
-    if (out < 0) return WriteFailed(WriteStep::Create, SystemErrorText(EEXIST));
-    Copy copy(name);
-    const int in = ::open(song.c_str(), O_RDONLY | O_CLOEXEC);
-    bool ok = in >= 0 && WriteAll(out, tag.data(), tag.size()) &&
-              CopyFrom(in, static_cast<off_t>(replaced), out) &&
-              ::fchmod(out, old.st_mode & 07777) == 0 && ::fsync(out) == 0;
-    int error = ok ? 0 : errno;
-    if (in >= 0) ::close(in);
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) return WriteFailed(WriteStep::Write, SystemErrorText(error != 0 ? error : EIO));
+    PreparedFile copy = PrepareFile(song, [&](TextFile& file) {
+        return file.Write(tag.data(), tag.size()) && file.AppendFrom(song, replaced);
+    });
+    if (!copy.result) return copy.result;
 
     // The service finds the song by its audio checksum: a tag that would change it stays out.
     AudioChecksum after{};
-    if (checksummer.Compute(copy.Path(), after) != ChecksumStatus::Ok ||
-        std::string_view(after.data(), 32) != std::string_view(before.data(), 32))
+    if (checksummer.Compute(copy.temporary, after) != ChecksumStatus::Ok ||
+        std::string_view(after.data(), 32) != std::string_view(before.data(), 32)) {
+        DiscardPreparedFile(copy);
         return Failed("태그를 바꾸면 곡의 오디오 채크썸이 달라지므로 그대로 둡니다");
-
-    if (::rename(copy.Path().c_str(), song.c_str()) != 0)
-        return WriteFailed(WriteStep::Rename, SystemErrorText(errno));
-    copy.Release();
-    return {true, {}};
+    }
+    return CommitPreparedFile(copy);
 }
 
 EmbeddedLyrics ReadEmbeddedLyrics(const fs::path& song) {

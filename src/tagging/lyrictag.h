@@ -1,28 +1,12 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "pipeline/lrc.h"
+#include "pipeline/atomicwrite.h"
 
 namespace quillon {
-
-// One entry of a synchronised lyric: its time in milliseconds and its text.
-struct TimedText {
-    std::uint32_t ms = 0;
-    std::u16string text;
-    bool operator==(const TimedText&) const = default;
-};
-
-// The entries of an LRC text: one per time tag that starts a line ("[01:02.34]", "[01:02]",
-// "[01:02:34]", "[01:02.345]"), with the text after the line's tags; header lines and lines
-// without a time tag give none.
-std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText);
-// The entries as LRC lines, "[mm:ss.xx]text", each ending in LF.
-std::u16string LrcLinesOf(const std::vector<TimedText>& entries);
 
 // Stores an LRC text in the song's ID3v2 tag: a USLT frame holding the text with LF line ends,
 // and a SYLT frame (milliseconds, lyrics) with one entry per time-tagged line, both with an empty

@@ -196,13 +196,5 @@ TEST(LrcHeaderTest, ValuesAsGivenInArtistTitleAlbumOrder) {
               u"[ar:]\r\n[ti:t]]\r\n[al:\uAC00]\r\n");
 }
 
-TEST_F(LrcFileTest, WriteTextFileAtomicallyTakesAnyName) {
-    ASSERT_TRUE(WriteTextFileAtomically(dir / "saved.txt", u"[a", 2));
-    EXPECT_EQ(ReadFileBytes(dir / "saved.txt"), "\xFF\xFE[\0a\0"s);
-    const std::string longName(250, 'n');
-    ASSERT_TRUE(WriteTextFileAtomically(dir / longName, u"x", 7));
-    EXPECT_EQ(ReadFileBytes(dir / longName), "x");
-}
-
 }  // namespace
 }  // namespace quillon

@@ -65,25 +65,19 @@ protected:
     TempDir scratch;
 };
 
-TEST(LyricTagText, TimeTagsBecomeEntriesAndEntriesTimeTags) {
-    const auto entries = TimedEntriesOf(
-        u"[ti:x]\n[00:01.5]a\r\n[01:02:34][00:03.456]two tags\nplain\n[1:02]\n[00:61.00]bad\n");
-    const std::vector<TimedText> expected{
-        {1500, u"a"}, {62340, u"two tags"}, {3456, u"two tags"}, {62000, u""}};
-    EXPECT_EQ(entries, expected);
-    EXPECT_EQ(LrcLinesOf(expected),
-              u"[00:01.50]a\n[01:02.34]two tags\n[00:03.45]two tags\n[01:02.00]\n");
-}
-
 // A v2.3 tag with title and artist: it stays v2.3, the lyric goes in as UTF-16 in a USLT and a
-// SYLT frame in Korean, the other frames and the audio stay, and the text reads back whole.
+// SYLT frame in Korean, the other frames, the audio and the song's permissions stay, and the
+// text reads back whole.
 TEST_F(LyricTagTest, AVersion23TagTakesBothFramesInUtf16AndKeepsTheRest) {
     const fs::path song = Copy("id3v2-4096-mpeg1-layer3.mp3");
     const std::string audio = AfterTag(song);
     const std::string checksum = ChecksumOf(song);
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(song, mode);
     ASSERT_TRUE(EmbedLyrics(song, Lrc));
     EXPECT_EQ(AfterTag(song), audio);
     EXPECT_EQ(ChecksumOf(song), checksum);
+    EXPECT_EQ(fs::status(song).permissions(), mode);
 
     TagLib::MPEG::File file(song.c_str());
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag();

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "lyricsd/lrc.h"
+#include "lyrics/lrcreader.h"
 
 namespace quillon::lyricsd {
 

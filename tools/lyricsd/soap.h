@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "lyricsd/lrc.h"
+#include "lyrics/lrcreader.h"
 
 namespace quillon::lyricsd {
 

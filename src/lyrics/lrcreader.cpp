@@ -1,10 +1,15 @@
-#include "lyricsd/lrc.h"
+#include "lyrics/lrcreader.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
+#include <limits>
 #include <system_error>
 
-namespace quillon::lyricsd {
+#include "text/textconv.h"
+
+namespace quillon {
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
@@ -102,15 +107,75 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
     return out;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+template <class Char>
+std::basic_string_view<Char> TrimBlanks(std::basic_string_view<Char> s) {
+    const auto blank = [](Char c) {
+        return c == Char(' ') || c == Char('\t') || c == Char('\r') || c == Char('\n');
+    };
     while (!s.empty() && blank(s.front())) s.remove_prefix(1);
     while (!s.empty() && blank(s.back())) s.remove_suffix(1);
     return s;
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
+// Calls `take` with each line of an LRC text: CR LF, LF and a lone CR all end a line, and the
+// blanks around it do not count. The service's lines and the entries of a tag's synchronised
+// lyric come from the same lines this way.
+template <class Char, class Take>
+void ForEachLine(std::basic_string_view<Char> text, Take take) {
+    constexpr Char ends[] = {Char('\r'), Char('\n'), Char(0)};
+    constexpr Char crlf[] = {Char('\r'), Char('\n'), Char(0)};
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t end = std::min(text.find_first_of(ends, from), text.size());
+        take(TrimBlanks(text.substr(from, end - from)));
+        from = end + (text.substr(end).starts_with(crlf) ? 2 : 1);
+    }
+}
+
+template <class Char>
+bool IsDigit(Char c) {
+    return c >= Char('0') && c <= Char('9');
+}
+
+// The run of digits at `at`, moved past; its value counts only while the run is short.
+template <class Char>
+std::size_t DigitsAt(std::basic_string_view<Char> text, std::size_t& at, std::uint32_t& value) {
+    const std::size_t start = at;
+    value = 0;
+    for (; at < text.size() && IsDigit(text[at]); ++at)
+        value = value * 10 + static_cast<std::uint32_t>(text[at] - Char('0'));
+    return at - start;
+}
+
+template <class Char>
+TimeTag ReadTimeTagIn(std::basic_string_view<Char> text) {
+    std::size_t at = 1;
+    std::uint32_t minutes = 0;
+    std::uint32_t seconds = 0;
+    std::uint32_t fraction = 0;
+    if (text.empty() || text[0] != Char('[')) return {};
+    const std::size_t minuteDigits = DigitsAt(text, at, minutes);
+    if (minuteDigits == 0 || at >= text.size() || text[at++] != Char(':')) return {};
+    const std::size_t secondDigits = DigitsAt(text, at, seconds);
+    if (secondDigits == 0) return {};
+    std::size_t fractionDigits = 0;
+    if (at < text.size() && (text[at] == Char('.') || text[at] == Char(':'))) {
+        fractionDigits = DigitsAt(text, ++at, fraction);
+        if (fractionDigits == 0) return {};
+    }
+    if (at >= text.size() || text[at] != Char(']')) return {};
+
+    TimeTag tag;
+    tag.length = at + 1;
+    if (minuteDigits <= 5 && secondDigits <= 2 && seconds < 60 && fractionDigits <= 3) {
+        // Five digits of minutes reach past 32 bits of milliseconds, which no time can hold.
+        std::uint64_t ms = (std::uint64_t{minutes} * 60 + seconds) * 1000;
+        if (fractionDigits != 0)
+            ms += fraction * (fractionDigits == 1 ? 100u : fractionDigits == 2 ? 10u : 1u);
+        if (ms <= std::numeric_limits<std::uint32_t>::max())
+            tag.ms = static_cast<std::uint32_t>(ms);
+    }
+    return tag;
 }
 
 bool IsLetter(char c) {
@@ -135,20 +200,16 @@ bool SplitHeaderTag(std::string_view line, std::string& key, std::string_view& v
 
 }  // namespace
 
+TimeTag ReadTimeTag(std::string_view text) {
+    return ReadTimeTagIn(text);
+}
+
+TimeTag ReadTimeTag(std::u16string_view text) {
+    return ReadTimeTagIn(text);
+}
+
 bool StartsWithTimeTag(std::string_view line) {
-    std::size_t i = 0;
-    auto digits = [&]() {
-        const std::size_t from = i;
-        while (i < line.size() && IsDigit(line[i])) ++i;
-        return i > from;
-    };
-    if (line.empty() || line[i++] != '[') return false;
-    if (!digits() || i >= line.size() || line[i++] != ':' || !digits()) return false;
-    if (i < line.size() && (line[i] == '.' || line[i] == ':')) {
-        ++i;
-        if (!digits()) return false;
-    }
-    return i < line.size() && line[i] == ']';
+    return ReadTimeTag(line).length != 0;
 }
 
 std::string DecodeLrcText(std::string_view bytes) {
@@ -164,14 +225,7 @@ LrcSong ParseLrc(std::string_view utf8) {
     bool haveArtist = false;
     bool haveAlbum = false;
     std::string key;
-    std::size_t from = 0;
-    while (from <= utf8.size()) {
-        std::size_t end = utf8.find_first_of("\r\n", from);
-        if (end == std::string_view::npos) end = utf8.size();
-        const std::string_view line = TrimBlanks(utf8.substr(from, end - from));
-        // CR LF, LF and a lone CR all end a line.
-        from = end + (utf8.substr(end).starts_with("\r\n") ? 2 : 1);
-
+    ForEachLine(utf8, [&](std::string_view line) {
         std::string_view value;
         if (StartsWithTimeTag(line)) {
             song.lines.emplace_back(line);
@@ -188,7 +242,7 @@ LrcSong ParseLrc(std::string_view utf8) {
                 haveAlbum = true;
             }
         }
-    }
+    });
     return song;
 }
 
@@ -213,4 +267,45 @@ bool ReadLrcFile(const std::filesystem::path& path, LrcSong& song, std::string& 
     return true;
 }
 
-}  // namespace quillon::lyricsd
+std::vector<TimedText> TimedEntriesOf(std::u16string_view lrcText) {
+    std::vector<TimedText> entries;
+    ForEachLine(lrcText, [&](std::u16string_view line) {
+        std::vector<std::uint32_t> times;
+        for (TimeTag tag = ReadTimeTag(line); tag.ms; tag = ReadTimeTag(line)) {
+            times.push_back(*tag.ms);
+            line.remove_prefix(tag.length);
+        }
+        for (const std::uint32_t ms : times) entries.push_back({ms, std::u16string(line)});
+    });
+    return entries;
+}
+
+std::u16string LrcLinesOf(const std::vector<TimedText>& entries) {
+    std::u16string out;
+    for (const TimedText& entry : entries) {
+        char tag[32];
+        std::snprintf(tag, sizeof tag, "[%02u:%02u.%02u]", entry.ms / 60000, entry.ms / 1000 % 60,
+                      entry.ms % 1000 / 10);
+        const std::u16string time = Utf8ToWide(tag);
+        // A synchronised lyric may hold line ends inside an entry (some tags begin each line's
+        // entry with one). A reader of the LRC text would take what follows a line end for a
+        // line without a time and drop it: each piece between them is a line at the entry's
+        // time instead.
+        const std::u16string_view text = entry.text;
+        bool written = false;
+        for (std::size_t from = 0; from <= text.size();) {
+            const std::size_t end = std::min(text.find_first_of(u"\r\n", from), text.size());
+            if (end > from) {
+                out += time;
+                out += text.substr(from, end - from);
+                out += u'\n';
+                written = true;
+            }
+            from = end + 1;
+        }
+        if (!written) out += time + u'\n';
+    }
+    return out;
+}
+
+}  // namespace quillon
