@@ -225,6 +225,26 @@ region_md5() {
     done
 } >"$OUT/expected-checksums.txt"
 
+# ---------------------------------------------------------------- songs of other formats
+# Half a second of tone with title, artist, album and a lyric tag (LYRICS, or ©lyr in M4A), for
+# the reader of every format's tags. They have no MP3 checksum and are not in the manifest.
+SYNCED=$'[00:00.10]하나\n[00:00.30]둘'
+PLAIN=$'그냥 말\n두 줄'
+tagged() {
+    local out=$1 rate=$2 lyric=$3
+    shift 3
+    ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=0.5:sample_rate=$rate" -ac 1 "$@" \
+        -metadata LYRICS="$lyric" "$OUT/$out"
+}
+tagged tagged-synced.flac 8000 "$SYNCED" -c:a flac -metadata title="봄 노래" \
+    -metadata artist="가수" -metadata album="앨범"
+tagged tagged-plain.ogg 8000 "$PLAIN" -c:a libvorbis -metadata title="Ogg Song" \
+    -metadata artist="Singer" -metadata album="Album"
+tagged tagged-synced.opus 48000 "$SYNCED" -c:a libopus -b:a 16k -metadata title="Opus Song" \
+    -metadata artist="Singer"
+tagged tagged-synced.m4a 8000 "$SYNCED" -c:a aac -b:a 16k -metadata title="M4A Song" \
+    -metadata artist="Singer" -metadata album="Album"
+
 # ---------------------------------------------------------------- bundled sample songs
 cp "$OUT/mpeg1-layer3-cbr128.mp3" "$SAMPLES/tone-a440.mp3"
 cp "$OUT/mpeg1-layer3-vbr.mp3" "$SAMPLES/tone-and-chord-vbr.mp3"
