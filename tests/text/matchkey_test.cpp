@@ -68,17 +68,6 @@ TEST(MatchKey, NormalisesEachKindOfDifference) {
     for (const KeyCase& c : cases) EXPECT_EQ(MatchKey(c.text), c.key) << c.what;
 }
 
-TEST(MatchKey, DifferentSpellingsOfOneTitleShareAKey) {
-    const std::vector<std::string> spellings = {"\uD558\uB298 (feat. \uAC00\uC218)", "\uD558\uB298",
-                                                "\uFF28\uFF41\uFF4E\uFF4E\uFF41\uFF4C",
-                                                "  \uD558\uB298  [Live]"};
-    EXPECT_EQ(MatchKey(spellings[0]), MatchKey(spellings[1]));
-    EXPECT_EQ(MatchKey(spellings[3]), MatchKey(spellings[1]));
-    EXPECT_EQ(MatchKey(spellings[2]), "hannal");
-    EXPECT_EQ(MatchKey("\u314E\u314F"), MatchKey("\uFFBE\uFFC2"));
-    EXPECT_EQ(MatchKey("\u314E\u314F"), MatchKey("\uD558"));
-}
-
 // Whatever bytes come in, the key is valid UTF-8 and already its own key.
 TEST(MatchKey, AnyBytesGiveValidUtf8ThatIsItsOwnKey) {
     std::mt19937 random(7);
