@@ -83,9 +83,11 @@ struct Setup {
     }
     std::string StartService(std::optional<quillon::testing::Process>& process,
                              const std::string& latency) {
-        process.emplace(std::vector<std::string>{QUILLON_LYRICSD, "--catalog",
-                                                 (dir / "catalog").string(), "--latency", latency},
-                        dir / ("lyricsd-" + latency + ".log"));
+        process.emplace(
+            std::vector<std::string>{
+                QUILLON_LYRICSD, "--catalog", (dir / "catalog").string(), "--database",
+                (dir / ("lyricsd-" + latency + ".sqlite")).string(), "--latency", latency},
+            dir / ("lyricsd-" + latency + ".log"));
         const auto line = process->ReadLine();
         if (!line || !line->starts_with("listening on ")) std::abort();
         return line->substr(13);

@@ -86,7 +86,8 @@ bool CompareWithCli(CQuillonDlg& dlg, const fs::path& dir) {
     std::ofstream(dir / "catalog" / "song.mp3", std::ios::binary) << quillon::bench::MakeSong(7);
     std::ofstream(dir / "catalog" / "song.lrc", std::ios::binary) << quillon::bench::MakeLrc();
     quillon::testing::Process service(
-        {QUILLON_LYRICSD, "--catalog", (dir / "catalog").string(), "--latency", "0"},
+        {QUILLON_LYRICSD, "--catalog", (dir / "catalog").string(), "--database",
+         (dir / "lyricsd.sqlite").string(), "--latency", "0"},
         dir / "lyricsd.log");
     const auto line = service.ReadLine();
     if (!line || !line->starts_with("listening on ")) return false;

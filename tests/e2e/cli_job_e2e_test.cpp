@@ -60,7 +60,8 @@ protected:
     // Starts quillon-lyricsd on the catalogue and returns its address.
     std::string StartService() {
         service.emplace(
-            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", (root / "catalog").string()},
+            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", (root / "catalog").string(),
+                                     "--database", (root / "lyricsd.sqlite").string()},
             root / "lyricsd.log");
         const auto line = service->ReadLine();
         if (!line || !line->starts_with("listening on ")) {

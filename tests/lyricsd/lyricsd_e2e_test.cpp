@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -42,8 +44,14 @@ private:
     }
 };
 
-// A bare HTTP/1.1 exchange that closes the connection: the status code and the body.
-std::pair<int, std::string> Post(int port, std::string_view path, std::string_view body) {
+// A bare HTTP/1.1 exchange that closes the connection: the status code, the header lines and
+// the body.
+struct Exchange {
+    int status = -1;
+    std::string headers;
+    std::string body;
+};
+Exchange Send(int port, std::string_view method, std::string_view path, std::string_view body) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -51,12 +59,15 @@ std::pair<int, std::string> Post(int port, std::string_view path, std::string_vi
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
-        return {-1, ""};
+        return {};
     }
-    std::string request = "POST " + std::string(path) +
-                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                          "Content-Type: application/soap+xml\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n\r\n";
+    std::string request = std::string(method) + " " + std::string(path) +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (method == "POST")
+        request +=
+            "Content-Type: application/soap+xml\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n";
+    request += "\r\n";
     request.append(body);
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::string answer;
@@ -65,10 +76,33 @@ std::pair<int, std::string> Post(int port, std::string_view path, std::string_vi
     while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
         answer.append(buffer, static_cast<std::size_t>(n));
     close(fd);
-    if (answer.size() < 12) return {-1, answer};
+    if (answer.size() < 12) return {-1, {}, answer};
     const std::size_t bodyStart = answer.find("\r\n\r\n");
-    return {std::stoi(answer.substr(9, 3)),
-            bodyStart == std::string::npos ? "" : answer.substr(bodyStart + 4)};
+    if (bodyStart == std::string::npos) return {std::stoi(answer.substr(9, 3)), answer, {}};
+    return {std::stoi(answer.substr(9, 3)), answer.substr(0, bodyStart),
+            answer.substr(bodyStart + 4)};
+}
+std::pair<int, std::string> Post(int port, std::string_view path, std::string_view body) {
+    const Exchange exchange = Send(port, "POST", path, body);
+    return {exchange.status, exchange.body};
+}
+Exchange Get(int port, std::string_view path) {
+    return Send(port, "GET", path, {});
+}
+
+// A query parameter's value, percent-encoded.
+std::string Encoded(std::string_view text) {
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
 }
 
 class LyricsdTest : public ::testing::Test {
@@ -85,7 +119,8 @@ protected:
 
     // Starts the service and returns the port from its first line.
     int Start(const std::vector<std::string>& more = {}) {
-        std::vector<std::string> args{"--catalog", folder.Root().string()};
+        std::vector<std::string> args{"--catalog", folder.Root().string(), "--database",
+                                      Database()};
         args.insert(args.end(), more.begin(), more.end());
         service.emplace(args, folder.Root() / "lyricsd.log");
         const auto line = service->ReadLine();
@@ -96,7 +131,11 @@ protected:
         return std::stoi(line->substr(std::string("listening on 127.0.0.1:").size()));
     }
 
+    // The catalogue's file, outside the folder it serves.
+    std::string Database() const { return (data.Path() / "lyricsd.sqlite").string(); }
+
     CatalogueFolder folder;
+    quillon::testing::TempDir data;
     std::filesystem::path song;
     std::filesystem::path other;
     std::optional<Lyricsd> service;
@@ -220,11 +259,61 @@ TEST_F(LyricsdTest, CommandLineMistakesAndHelp) {
     EXPECT_EQ(service->Wait(), 1);
 }
 
+// The API that lyric clients speak, beside the SOAP endpoint; a song added to the folder is
+// served without a signal, and a restart finds the catalogue as it was without reading audio.
+TEST_F(LyricsdTest, ApiAnswersAndAddedSongsAreServedWithoutASignal) {
+    int port = Start();
+    ASSERT_GT(port, 0);
+    const std::string get =
+        "/api/get?track_name=" + Encoded("봄날 & Spring") + "&artist_name=" + Encoded("방탄소년단");
+    Exchange answer = Get(port, get);
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    EXPECT_NE(answer.headers.find("Access-Control-Allow-Origin: *"), std::string::npos);
+    EXPECT_NE(answer.body.find("\"trackName\":\"봄날 & Spring\""), std::string::npos)
+        << answer.body;
+    EXPECT_NE(answer.body.find("[00:05.50]a < b & c"), std::string::npos) << answer.body;
+    answer = Get(port, "/api/search?q=" + Encoded("봄날"));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("봄날 & Spring"), std::string::npos) << answer.body;
+    EXPECT_EQ(Get(port, "/api/get/99999999999999999999").status, 400);
+    EXPECT_EQ(Get(port, "/api/get?track_name=x&artist_name=y").status, 404);
+
+    // The watcher: the song without a lyric gets one, with no signal.
+    folder.AddFile("no-lyric.lrc", "[ti:새 노래]\n[ar:누군가]\n[00:01.00]라\n");
+    const std::string added =
+        "/api/get?track_name=" + Encoded("새 노래") + "&artist_name=" + Encoded("누군가");
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (Get(port, added).status != 200 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Get(port, added).status, 200) << service->Log();
+    LyricQuery query("127.0.0.1:" + std::to_string(port));
+    LyricInfo info;
+    ASSERT_TRUE(query.Execute(LyricQuery::BuildRequest(CatalogueFolder::ChecksumOf(other)), info));
+    EXPECT_EQ(info.title, u"새 노래");
+
+    // A second service on the same catalogue is refused; the first goes on.
+    Lyricsd second({"--catalog", folder.Root().string(), "--database", Database()},
+                   folder.Root() / "second.log");
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Log().find("in use"), std::string::npos) << second.Log();
+
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(), 0);
+    port = Start();
+    ASSERT_GT(port, 0);
+    EXPECT_EQ(Get(port, added).status, 200);
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(), 0);
+    EXPECT_NE(service->Log().find("0 added, 0 changed, 0 removed"), std::string::npos)
+        << service->Log();
+}
+
 TEST_F(LyricsdTest, AddressInUseIsAnError) {
     const int port = Start();
     ASSERT_GT(port, 0);
     Lyricsd second(
-        {"--catalog", folder.Root().string(), "--listen", "127.0.0.1:" + std::to_string(port)},
+        {"--catalog", folder.Root().string(), "--database",
+         (data.Path() / "second.sqlite").string(), "--listen", "127.0.0.1:" + std::to_string(port)},
         folder.Root() / "second.log");
     EXPECT_EQ(second.Wait(), 1);
     EXPECT_NE(second.Log().find("cannot listen on 127.0.0.1:"), std::string::npos);

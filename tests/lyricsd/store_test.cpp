@@ -368,7 +368,16 @@ TEST(StoreCatalogue, CountsPagesScansAndChecksums) {
     ASSERT_EQ(page.size(), 1u);
     EXPECT_EQ(page[0].path, "/m/e.mp3");
     EXPECT_FALSE(page[0].synced.has_value());
-    EXPECT_EQ(store->ByChecksum(withChecksum.checksum)->path, "/m/c.mp3");
+    // Only a song with synced lyrics is served by its checksum; of two, the first by path.
+    EXPECT_FALSE(store->ByChecksum(withChecksum.checksum).has_value());
+    auto served = withChecksum;
+    served.synced = "[00:01.00]z";
+    served.path = "/m/z.mp3";
+    StoreFolder::Put(*store, {served});
+    EXPECT_EQ(store->ByChecksum(withChecksum.checksum)->path, "/m/z.mp3");
+    served.path = "/m/a.mp3";
+    StoreFolder::Put(*store, {served});
+    EXPECT_EQ(store->ByChecksum(withChecksum.checksum)->path, "/m/a.mp3");
     EXPECT_FALSE(store->ByChecksum("").has_value());
 
     EXPECT_EQ(store->LastScan().started, 0);

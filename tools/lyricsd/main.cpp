@@ -16,9 +16,14 @@
 #include <vector>
 
 #include "common/exitstatus.h"
-#include "lyricsd/catalog.h"
+#include "lyrics/lrcreader.h"
+#include "lyricsd/api_routes.h"
 #include "lyricsd/options.h"
+#include "lyricsd/page.h"
+#include "lyricsd/scanner.h"
 #include "lyricsd/soap.h"
+#include "lyricsd/store.h"
+#include "lyricsd/watcher.h"
 #include "quillon_version.h"
 #include "service/lyricquery.h"
 
@@ -36,16 +41,22 @@ std::string ObjectPathPattern() {
 }
 constexpr std::size_t MaxRequestBody = 64 * 1024;
 constexpr std::size_t MaxConnections = 64;
+constexpr std::size_t MaxPageQuery = 1024;  // bytes of a search from the page
 
 constexpr const char* Help =
-    "Usage: quillon-lyricsd --catalog DIR [--listen ADDR:PORT] [--latency MS]\n"
+    "Usage: quillon-lyricsd --catalog DIR [--catalog DIR...] [--database FILE]\n"
+    "                       [--listen ADDR:PORT] [--latency MS]\n"
     "\n"
-    "Serves time-stamped lyrics to Quillon over its SOAP 1.2 lyrics protocol (GetLyric5).\n"
-    "Every MP3 file under DIR with an .lrc file of the same name beside it is offered,\n"
-    "keyed by its audio checksum (see quillon-cli checksum).\n"
+    "Serves the lyrics of the songs under each DIR: to Quillon over its SOAP 1.2 lyrics\n"
+    "protocol (GetLyric5, MP3 files keyed by their audio checksum), and to lyric clients over\n"
+    "an LRCLIB-compatible API (/api/get, /api/get/ID, /api/search). Songs of every common\n"
+    "format count; their lyrics come from an .lrc or .txt file of the same name beside them\n"
+    "or from their tags. The catalogue is kept in FILE and brought up to date at every start\n"
+    "(only new and changed files are read) and whenever a folder changes.\n"
     "\n"
     "Options:\n"
-    "  --catalog DIR        folder to index, subfolders included\n"
+    "  --catalog DIR        folder to serve, subfolders included; may be given again\n"
+    "  --database FILE      the catalogue (default $XDG_DATA_HOME/quillon/lyricsd.sqlite)\n"
     "  --listen ADDR:PORT   address to listen on (default 127.0.0.1 on a free port;\n"
     "                       IPv6 as [::1]:8080)\n"
     "  --latency MS         hold every answer back MS milliseconds, as a distant service\n"
@@ -53,8 +64,9 @@ constexpr const char* Help =
     "  -h, --help           show this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
-    "The first line on stdout is \"listening on ADDR:PORT\". Each request is logged on\n"
-    "stderr. SIGHUP indexes the catalogue again; SIGINT or SIGTERM stops the service.\n"
+    "The first line on stdout is \"listening on ADDR:PORT\", once the catalogue is up to\n"
+    "date. Each request is logged on stderr. SIGHUP scans the folders again at once;\n"
+    "SIGINT or SIGTERM stops the service.\n"
     "\n"
     "Exit status: 0 after a stop signal, 1 when the catalogue or the address cannot be\n"
     "used, 2 on a usage error.\n";
@@ -80,38 +92,47 @@ std::atomic<bool> stopRequested{false};
 // right after the handler.
 thread_local std::string requestNote;
 
-// The catalogue in use. A new index replaces it whole; a request keeps the one it started with.
-class CurrentCatalog {
+// Scans the catalogue folders into the store, one pass at a time, whoever asks: the start, a
+// hang-up signal or the watcher. Answers come from what the store has committed meanwhile.
+class Catalogue {
 public:
-    std::shared_ptr<const Catalog> Get() const {
+    Catalogue(const std::vector<std::string>& folders, Store& catalogue)
+        : roots(folders.begin(), folders.end()), store(catalogue), scanner(roots, store, LogLine) {}
+
+    // False when a folder is not a readable one: the catalogue then stays as it was.
+    bool Scan(const char* verb) {
         std::lock_guard lock(mutex);
-        return catalog;
+        for (const std::filesystem::path& root : roots) {
+            std::error_code error;
+            if (!std::filesystem::is_directory(root, error)) {
+                LogLine("cannot scan " + root.string() +
+                        ": not a readable folder; the catalogue stays as it was");
+                return false;
+            }
+        }
+        const ScanSummary summary = scanner.Run(stopRequested);
+        const CatalogueCounts counts = store.Counts();
+        std::string folders;
+        for (const std::filesystem::path& root : roots)
+            folders += (folders.empty() ? "" : ", ") + root.string();
+        LogLine(std::string(verb) + " " + Count(static_cast<std::size_t>(counts.synced), "song") +
+                " from " + folders + " (" + std::to_string(counts.songs) + " in all; " +
+                std::to_string(summary.added) + " added, " + std::to_string(summary.changed) +
+                " changed, " + std::to_string(summary.removed) + " removed, " +
+                Count(summary.problems.size(), "file") + " skipped)");
+        return true;
     }
-    void Set(std::shared_ptr<const Catalog> fresh) {
-        std::lock_guard lock(mutex);
-        catalog = std::move(fresh);
-    }
+
+    const std::vector<std::filesystem::path>& Roots() const { return roots; }
 
 private:
-    mutable std::mutex mutex;
-    std::shared_ptr<const Catalog> catalog;
+    std::vector<std::filesystem::path> roots;
+    Store& store;
+    std::mutex mutex;
+    Scanner scanner;
 };
 
-// Indexes the catalogue folder into `current`; on failure `current` keeps what it had.
-bool Index(const std::string& folder, CurrentCatalog& current, const char* verb) {
-    auto fresh = std::make_shared<Catalog>();
-    CatalogReport report;
-    if (!LoadCatalog(folder, *fresh, report, LogLine)) return false;
-    current.Set(std::move(fresh));
-    std::string line = verb;
-    line.append(" ").append(Count(report.songs, "song")).append(" from ").append(folder);
-    line.append(" (").append(Count(report.withoutLrc, "MP3 file")).append(" without .lrc, ");
-    line.append(Count(report.failed, "file")).append(" skipped)");
-    LogLine(line);
-    return true;
-}
-
-void Answer(const Catalog& catalog, const httplib::Request& req, httplib::Response& res) {
+void Answer(Store& store, const httplib::Request& req, httplib::Response& res) {
     const GetLyric5Request request = ParseGetLyric5Request(req.body);
     const std::string contentType(SoapContentType);
     if (request.error != RequestError::None) {
@@ -120,10 +141,17 @@ void Answer(const Catalog& catalog, const httplib::Request& req, httplib::Respon
         requestNote = std::string("fault: ") + RequestErrorText(request.error);
         return;
     }
-    const LrcSong* song = catalog.Find(request.checksum);
+    const std::optional<SongRecord> record = store.ByChecksum(request.checksum);
+    std::optional<LrcSong> song;
+    if (record && record->synced) {
+        song = ParseLrc(*record->synced);
+        song->title = record->title;
+        song->artist = record->artist;
+        song->album = record->album;
+    }
     res.status = 200;
-    res.set_content(BuildGetLyric5Response(song), contentType);
-    requestNote = request.checksum + (song != nullptr ? " found" : " unknown");
+    res.set_content(BuildGetLyric5Response(song ? &*song : nullptr), contentType);
+    requestNote = request.checksum + (song ? " found" : " unknown");
 }
 
 // Blocks SIGINT, SIGTERM and SIGHUP in every thread and waits for them on one: the server is
@@ -183,13 +211,22 @@ private:
 };
 
 int Run(const Options& options) {
-    StopSignals::Block();  // a signal during the first index waits for it
-    CurrentCatalog catalog;
-    if (!Index(options.catalog, catalog, "indexed")) {
-        std::fprintf(stderr, "quillon-lyricsd: %s is not a readable folder\n",
-                     options.catalog.c_str());
+    StopSignals::Block();  // a signal during the first scan waits for it
+    for (const std::string& folder : options.catalogs) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(folder, error)) {
+            std::fprintf(stderr, "quillon-lyricsd: %s is not a readable folder\n", folder.c_str());
+            return ExitFailure;
+        }
+    }
+    std::string openError;
+    const std::unique_ptr<Store> store = Store::Open(options.database, openError);
+    if (!store) {
+        std::fprintf(stderr, "quillon-lyricsd: %s\n", openError.c_str());
         return ExitFailure;
     }
+    Catalogue catalog(options.catalogs, *store);
+    catalog.Scan("indexed");
 
     httplib::Server server;
     server.set_payload_max_length(MaxRequestBody);
@@ -214,7 +251,18 @@ int Run(const Options& options) {
         while (!stopRequested.load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                 std::chrono::milliseconds(20), until - std::chrono::steady_clock::now()));
-        Answer(*catalog.Get(), req, res);
+        Answer(*store, req, res);
+    });
+    RegisterApi(server, *store);
+    // The page for people: what the catalogue holds, what it lacks, and a search.
+    server.Get("/", [&](const httplib::Request& req, httplib::Response& res) {
+        std::string search = req.get_param_value("q").substr(0, MaxPageQuery);
+        std::int64_t page = 0;
+        const std::string pageText = req.get_param_value("page");
+        if (!pageText.empty() && pageText.size() <= 9 &&
+            pageText.find_first_not_of("0123456789") == std::string::npos)
+            page = std::stoll(pageText);
+        res.set_content(BuildPage(*store, search, page), "text/html; charset=utf-8");
     });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::string line = req.remote_addr + " " + req.method + " " + req.path + " " +
@@ -225,11 +273,11 @@ int Run(const Options& options) {
     });
 
     StopSignals stopSignals(server, [&] {
-        // Requests go on being answered from the old catalogue while the new one is built.
-        if (!Index(options.catalog, catalog, "re-indexed"))
-            LogLine("cannot re-index " + options.catalog + ": not a readable folder; " +
-                    "the catalogue stays as it was");
+        // Requests go on being answered from what is committed while the scan runs.
+        catalog.Scan("re-indexed");
     });
+    // Changes in the folders are noticed without a signal.
+    FolderWatcher watcher(catalog.Roots(), LogLine, [&] { catalog.Scan("re-indexed"); });
     ListenAddress bound = options.listen;
     bool ok = false;
     if (bound.port == 0) {

@@ -1,6 +1,7 @@
 #include "lyricsd/options.h"
 
 #include <charconv>
+#include <cstdlib>
 
 namespace quillon::lyricsd {
 
@@ -53,7 +54,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             options.version = true;
             return options;
         }
-        if (arg != "--catalog" && arg != "--listen" && arg != "--latency") {
+        if (arg != "--catalog" && arg != "--database" && arg != "--listen" && arg != "--latency") {
             error = "unknown argument '" + std::string(args[i]) + "'";
             return std::nullopt;
         }
@@ -69,7 +70,13 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
                 error = "--catalog needs a folder";
                 return std::nullopt;
             }
-            options.catalog = value;
+            options.catalogs.emplace_back(value);
+        } else if (arg == "--database") {
+            if (value.empty()) {
+                error = "--database needs a file";
+                return std::nullopt;
+            }
+            options.database = value;
         } else if (arg == "--latency") {
             // Milliseconds, at most a minute.
             int ms = 0;
@@ -93,11 +100,24 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             options.listen = *address;
         }
     }
-    if (options.catalog.empty()) {
+    if (options.catalogs.empty()) {
         error = "--catalog DIR is required";
         return std::nullopt;
     }
+    if (options.database.empty()) options.database = DefaultDatabasePath();
     return options;
+}
+
+std::string DefaultDatabasePath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::string folder;
+    if (data != nullptr && data[0] == '/') {
+        folder = data;
+    } else {
+        const char* home = std::getenv("HOME");
+        folder = std::string(home != nullptr ? home : ".") + "/.local/share";
+    }
+    return folder + "/quillon/lyricsd.sqlite";
 }
 
 }  // namespace quillon::lyricsd

@@ -16,10 +16,14 @@ struct ListenAddress {
 struct Options {
     bool help = false;
     bool version = false;
-    std::string catalog;
+    std::vector<std::string> catalogs;  // one or more folders
+    std::string database;               // the catalogue's file; empty: DefaultDatabasePath()
     ListenAddress listen;
     int latencyMs = 0;  // every answer waits this long before it goes out
 };
+
+// $XDG_DATA_HOME/quillon/lyricsd.sqlite, else ~/.local/share/quillon/lyricsd.sqlite.
+std::string DefaultDatabasePath();
 
 // "ADDR:PORT", with an IPv6 address in brackets ("[::1]:8080"). Empty when malformed.
 std::optional<ListenAddress> ParseListenAddress(std::string_view text);

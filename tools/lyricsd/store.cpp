@@ -19,7 +19,7 @@ namespace {
 // The columns of a SongRecord, in the order ReadSong takes them.
 #define QUILLON_SONG_COLUMNS                                                        \
     "s.id, s.path, s.size, s.modified_ns, s.checksum, s.title, s.artist, s.album, " \
-    "s.duration, s.synced, s.plain, s.instrumental"
+    "s.duration, s.synced, s.plain, s.instrumental, s.lyrics_stamp"
 
 // Bounds on what a search looks for: words beyond these are not looked for.
 constexpr std::size_t MaxSearchTextBytes = 4096;
@@ -180,6 +180,7 @@ SongRecord ReadSong(const Statement& row) {
     song.synced = row.OptionalText(9);
     song.plain = row.OptionalText(10);
     song.instrumental = row.Integer(11) != 0;
+    song.lyricsStamp = row.Integer(12);
     return song;
 }
 
@@ -255,6 +256,7 @@ bool MigrateTo2(Connection& db) {
             ALTER TABLE songs ADD COLUMN title_key TEXT NOT NULL DEFAULT '';
             ALTER TABLE songs ADD COLUMN artist_key TEXT NOT NULL DEFAULT '';
             ALTER TABLE songs ADD COLUMN album_key TEXT NOT NULL DEFAULT '';
+            ALTER TABLE songs ADD COLUMN lyrics_stamp INTEGER NOT NULL DEFAULT 0;
             CREATE INDEX songs_match ON songs(title_key, artist_key);
             CREATE VIRTUAL TABLE songs_trigram USING fts5(title, artist, album,
                 tokenize = 'trigram');
@@ -438,7 +440,8 @@ std::optional<SongRecord> Store::ByChecksum(std::string_view checksum) {
     Reader db(*this);
     if (!db) return std::nullopt;
     Statement find(*db, "SELECT " QUILLON_SONG_COLUMNS
-                        " FROM songs AS s WHERE s.checksum = ?1 ORDER BY s.id LIMIT 1");
+                        " FROM songs AS s WHERE s.checksum = ?1 AND s.synced IS NOT NULL"
+                        " ORDER BY s.path LIMIT 1");
     find.Bind(1, checksum);
     if (find.Step() != SQLITE_ROW) return std::nullopt;
     return ReadSong(find);
@@ -618,9 +621,10 @@ ScanSummary Store::LastScan() {
 
 std::unordered_map<std::string, KnownFile> Store::KnownFiles() {
     std::unordered_map<std::string, KnownFile> files;
-    Statement all(*writer, "SELECT path, id, size, modified_ns FROM songs");
+    Statement all(*writer, "SELECT path, id, size, modified_ns, lyrics_stamp FROM songs");
     while (all.Step() == SQLITE_ROW)
-        files.emplace(all.Text(0), KnownFile{all.Integer(1), all.Integer(2), all.Integer(3)});
+        files.emplace(all.Text(0),
+                      KnownFile{all.Integer(1), all.Integer(2), all.Integer(3), all.Integer(4)});
     return files;
 }
 
@@ -685,15 +689,16 @@ void Store::Batch::Put(const SongRecord& song) {
     Connection& db = *store.writer;
     Statement put(db,
                   "INSERT INTO songs(path, size, modified_ns, checksum, title, artist, album,"
-                  " duration, synced, plain, instrumental, title_key, artist_key, album_key)"
-                  " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)"
+                  " duration, synced, plain, instrumental, title_key, artist_key, album_key,"
+                  " lyrics_stamp)"
+                  " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"
                   " ON CONFLICT(path) DO UPDATE SET size = excluded.size,"
                   " modified_ns = excluded.modified_ns, checksum = excluded.checksum,"
                   " title = excluded.title, artist = excluded.artist, album = excluded.album,"
                   " duration = excluded.duration, synced = excluded.synced,"
                   " plain = excluded.plain, instrumental = excluded.instrumental,"
                   " title_key = excluded.title_key, artist_key = excluded.artist_key,"
-                  " album_key = excluded.album_key"
+                  " album_key = excluded.album_key, lyrics_stamp = excluded.lyrics_stamp"
                   " RETURNING id");
     put.Bind(1, std::string_view(song.path));
     put.Bind(2, song.size);
@@ -709,6 +714,7 @@ void Store::Batch::Put(const SongRecord& song) {
     put.Bind(12, std::string_view(MatchKey(song.title)));
     put.Bind(13, std::string_view(MatchKey(song.artist)));
     put.Bind(14, std::string_view(MatchKey(song.album)));
+    put.Bind(15, song.lyricsStamp);
     if (put.Step() != SQLITE_ROW) return Fail("cannot store " + song.path);
     const std::int64_t id = put.Integer(0);
     if (!put.Run()) return Fail("cannot store " + song.path);

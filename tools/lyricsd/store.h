@@ -20,7 +20,10 @@ struct SongRecord {
     std::string path;     // the song file, as the system names it
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;  // modification time, nanoseconds since the epoch
-    std::string checksum;         // the audio checksum of an MP3 file (32 hex digits), else empty
+    // The sizes and times of the lyric files beside the song folded into one number, 0 when it
+    // has none: a lyric file added, changed or removed changes it.
+    std::int64_t lyricsStamp = 0;
+    std::string checksum;  // the audio checksum of an MP3 file (32 hex digits), else empty
     std::string title;
     std::string artist;
     std::string album;
@@ -64,6 +67,7 @@ struct KnownFile {
     std::int64_t id = 0;
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;
+    std::int64_t lyricsStamp = 0;
 };
 
 // The catalogue in one SQLite file. One process holds it at a time (a second one is refused

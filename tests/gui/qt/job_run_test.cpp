@@ -58,7 +58,8 @@ protected:
         fs::copy_file(kAudio / "mpeg2-layer3-22khz.mp3", catalog / "other.mp3");
         WriteFileBytes(catalog / "other.lrc", "[ti:Other]\n[ar:B]\n[al:C]\n[00:03.00]x\n");
         service = std::make_unique<Process>(
-            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", catalog.string()},
+            std::vector<std::string>{QUILLON_LYRICSD, "--catalog", catalog.string(), "--database",
+                                     catalog.string() + ".sqlite"},
             catalog.string() + ".log");
         const auto line = service->ReadLine();
         ASSERT_TRUE(line && line->starts_with("listening on ")) << line.value_or("(nothing)");
