@@ -276,6 +276,15 @@ TEST_F(LyricsdTest, ApiAnswersAndAddedSongsAreServedWithoutASignal) {
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("봄날 & Spring"), std::string::npos) << answer.body;
     EXPECT_EQ(Get(port, "/api/get/99999999999999999999").status, 400);
+    // The page for people: the numbers, a search, and what a search says is shown as text.
+    answer = Get(port, "/?q=" + Encoded("봄날"));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.headers.find("text/html"), std::string::npos);
+    EXPECT_NE(answer.body.find("봄날 &amp; Spring"), std::string::npos) << answer.body;
+    EXPECT_NE(answer.body.find("no-lyric.mp3"), std::string::npos);  // a song without lyrics
+    answer = Get(port, "/?q=" + Encoded("<script>") + "&page=99999999999");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body.find("<script>"), std::string::npos);
     EXPECT_EQ(Get(port, "/api/get?track_name=x&artist_name=y").status, 404);
 
     // The watcher: the song without a lyric gets one, with no signal.

@@ -181,6 +181,60 @@ TEST_F(ScanTest, OnlyWhatChangedIsReadAgain) {
     EXPECT_EQ(store->Counts().songs, 1);
 }
 
+// Lyric files and folders of odd shapes: each song gets what can be read of them, and the scan
+// goes on.
+TEST_F(ScanTest, OddLyricFilesAndALinkLoopLeaveTheScanWhole) {
+    const std::string utf16NoMark(
+        "[\0"
+        "0\0"
+        "0\0:\0"
+        "0\0"
+        "1\0]\0x\0",
+        18);
+    const std::string longLine = "[00:01.00]" + std::string(1 << 20, 'x') + "\n";
+    const struct {
+        const char* name;
+        std::string lrc;
+        bool timed;  // the served lyric has a timed line
+    } cases[] = {
+        {"utf16-without-mark", utf16NoMark, true},         // its NUL bytes dropped
+        {"cp949", "[00:01.00]\xBA\xBD \xB3\xAF\n", true},  // bytes that are no UTF-8
+        {"megabyte-line", longLine, true},
+        {"past-99-minutes", "[123:45.67]late\n[00:01.00]early\n", true},
+        {"nul-bytes", std::string("[00:01.00]a\0b\n", 15), true},
+    };
+    for (const auto& c : cases) {
+        folder.AddAudio("mpeg1-layer3-cbr128.mp3", std::string(c.name) + ".mp3");
+        folder.AddFile(std::string(c.name) + ".lrc", c.lrc);
+    }
+    fs::create_directories(folder.Root() / "loop");
+    fs::create_directory_symlink(folder.Root(), folder.Root() / "loop" / "again");
+
+    const ScanSummary summary = Scan();
+    EXPECT_EQ(summary.added, static_cast<std::int64_t>(std::size(cases)));
+    for (const auto& c : cases) {
+        const auto song = At(folder.Root() / (std::string(c.name) + ".mp3"));
+        ASSERT_TRUE(song && song->synced) << c.name;
+        EXPECT_EQ(!ParseLrc(*song->synced).lines.empty(), c.timed) << c.name;
+        // Whatever the bytes were, what is stored is text.
+        EXPECT_EQ(song->synced->find('\0'), std::string::npos) << c.name;
+    }
+    EXPECT_NE(At(folder.Root() / "cp949.mp3")->synced->find("\xEF\xBF\xBD"), std::string::npos);
+}
+
+// A song replaced while the scan runs is read as it is then, or at the next scan.
+TEST_F(ScanTest, SongReplacedBetweenScansIsReadAgain) {
+    const auto song = folder.AddAudio("mpeg1-layer3-cbr128.mp3", "a.mp3");
+    folder.AddFile("a.lrc", "[ti:A]\n[00:01.00]a\n");
+    Scan();
+    const std::string before = CatalogueFolder::ChecksumOf(song);
+    folder.AddAudio("mpeg1-layer3-vbr.mp3", "a.mp3");
+    const ScanSummary summary = Scan();
+    EXPECT_EQ(summary.changed, 1);
+    EXPECT_FALSE(store->ByChecksum(before));
+    EXPECT_EQ(Served(song)->title, "A");
+}
+
 TEST_F(ScanTest, FolderThatCannotBeListedKeepsItsSongs) {
     const auto song = folder.AddAudio("mpeg1-layer3-cbr128.mp3", "a.mp3");
     folder.AddFile("a.lrc", "[ti:A]\n[00:01.00]a\n");

@@ -72,14 +72,15 @@ std::optional<std::string> ReadSmallFile(const fs::path& file, std::uintmax_t li
     return bytes;
 }
 
-// A lyric file's text as UTF-8 with LF line ends; nothing for a file that is not text.
-std::optional<std::string> LyricText(const fs::path& file, std::uintmax_t limit) {
+// A lyric file's text as UTF-8 with LF line ends. With `textOnly`, nothing for a file that does
+// not look like text (a NUL byte without a UTF-16 byte order mark): a `.txt` may be anything.
+std::optional<std::string> LyricText(const fs::path& file, std::uintmax_t limit, bool textOnly) {
     const std::optional<std::string> bytes = ReadSmallFile(file, limit);
     if (!bytes) return std::nullopt;
     const bool utf16 = bytes->size() >= 2 && ((bytes->at(0) == '\xFF' && bytes->at(1) == '\xFE') ||
                                               (bytes->at(0) == '\xFE' && bytes->at(1) == '\xFF'));
     // Without a byte order mark a NUL byte says it is no text of ours.
-    if (!utf16 && bytes->find('\0') != std::string::npos) return std::nullopt;
+    if (textOnly && !utf16 && bytes->find('\0') != std::string::npos) return std::nullopt;
     std::string text = DecodeLrcText(*bytes);
     std::string lines;
     lines.reserve(text.size());
@@ -122,10 +123,10 @@ bool ReadSong(const SongFiles& files, SongRecord& song, std::string& problem) {
     std::optional<std::string> untimedText;
     // An LRC file beside the song is its synced lyric, whatever lines it holds.
     if (!files.lrc.empty()) {
-        if (auto text = LyricText(files.lrc, MaxLrcFileSize)) song.synced = std::move(*text);
+        if (auto text = LyricText(files.lrc, MaxLrcFileSize, false)) song.synced = std::move(*text);
     }
     if (!files.txt.empty()) {
-        if (auto text = LyricText(files.txt, MaxTextLyricSize)) {
+        if (auto text = LyricText(files.txt, MaxTextLyricSize, true)) {
             if (ParseLrc(*text).lines.empty())
                 untimedText = std::move(*text);
             else if (!song.synced)
