@@ -282,6 +282,9 @@ StartResult LyricsSession::StartRun(const RunRequest& request) {
     std::future<void> finished = done->get_future();
     const std::uint64_t serial = ++runSerial;
     liveWorkers.fetch_add(1);
+    // Set before the worker starts: a front end that takes events on the worker's thread reads
+    // it there.
+    run = context;
     try {
         worker = StartWorker([context, serial, done]() mutable {
             Forwarder events(context->channel);
@@ -302,9 +305,9 @@ StartResult LyricsSession::StartRun(const RunRequest& request) {
         });
     } catch (const std::system_error& error) {
         liveWorkers.fetch_sub(1);
+        run.reset();
         return {false, {}, error.what()};
     }
-    run = std::move(context);
     workerDone = std::move(finished);
     return {true, {}, {}};
 }

@@ -153,9 +153,13 @@ TEST_F(PresenterTest, RunEventsReachTheWindowThreadInOrderAsRowsWithTheirCauses)
     expected.push_back("tip 저장 1곡, 실패 1곡, 건너뜀 0곡 (0분 0초) | ");
     expected.push_back("controls 가사 다운로드 개시");
     expected.push_back("end 1");
-    // What the start shows before the worker runs: the views emptied, the idle controls.
+    // What the start shows before the worker runs: the views emptied, the idle controls. The
+    // summary's time is the run's own, whatever a slow machine makes of it.
     const auto first = std::find(view.calls.begin(), view.calls.end(), expected.front());
     ASSERT_NE(first, view.calls.end());
+    for (std::string& call : view.calls)
+        if (const std::size_t time = call.find(" (0분 "); call.starts_with("tip 저장 "))
+            call.replace(time, call.find(')', time) - time + 1, " (0분 0초)");
     EXPECT_EQ(std::vector<std::string>(first, view.calls.end()), expected);
     for (const std::string& time : view.times) {
         ASSERT_EQ(time.size(), 12u) << time;

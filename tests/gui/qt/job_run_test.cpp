@@ -303,7 +303,9 @@ TEST_F(JobRunTest, FolderRunLogsEveryStepAndWritesLrcFiles) {
     EXPECT_FALSE(Button(dlg, Dlg::IdSave)->isEnabled());
     // The run's summary above the download button; the caption without its count again.
     EXPECT_TRUE(dlg.Tip().isVisible());
-    EXPECT_EQ(dlg.Tip().Text(), u"저장 2곡, 실패 2곡, 건너뜀 0곡 (0분 0초)"_s);
+    // (The run's own time, whatever a slow machine makes of it.)
+    EXPECT_TRUE(dlg.Tip().Text().startsWith(u"저장 2곡, 실패 2곡, 건너뜀 0곡 (0분 "_s))
+        << dlg.Tip().Text().toStdString();
     EXPECT_EQ(dlg.windowTitle(), u"Quillon - Brantwell"_s);
 
     // Files come in the order the folder lists them; the steps of each stay together.
