@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -90,15 +89,16 @@ bool FolderWatcher::WatchTree(const fs::path& folder) {
 
 void FolderWatcher::Run() {
     using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> firstChange;
+    bool pending = false;  // a change waits for the folders to be quiet
+    Clock::time_point firstChange{};
     Clock::time_point lastChange{};
     Clock::time_point lastFallback = Clock::now();
     alignas(inotify_event) char buffer[16 * 1024];
     for (;;) {
         int timeout = -1;
         const auto now = Clock::now();
-        if (firstChange) {
-            const auto due = std::min(lastChange + Quiet, *firstChange + MaxDelay);
+        if (pending) {
+            const auto due = std::min(lastChange + Quiet, firstChange + MaxDelay);
             timeout = static_cast<int>(std::max<long long>(
                 0, std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()));
         } else if (!watching) {
@@ -137,14 +137,15 @@ void FolderWatcher::Run() {
                         }
                     }
                     if (!Matters(*event)) continue;
-                    if (!firstChange) firstChange = Clock::now();
+                    if (!pending) firstChange = Clock::now();
+                    pending = true;
                     lastChange = Clock::now();
                 }
             }
         }
         const auto at = Clock::now();
-        if (firstChange && (at >= lastChange + Quiet || at >= *firstChange + MaxDelay)) {
-            firstChange.reset();
+        if (pending && (at >= lastChange + Quiet || at >= firstChange + MaxDelay)) {
+            pending = false;
             changed();
         } else if (!watching && at >= lastFallback + Fallback) {
             lastFallback = at;
