@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -315,6 +316,24 @@ TEST_F(LyricsdTest, ApiAnswersAndAddedSongsAreServedWithoutASignal) {
     EXPECT_EQ(service->Wait(), 0);
     EXPECT_NE(service->Log().find("0 added, 0 changed, 0 removed"), std::string::npos)
         << service->Log();
+}
+
+// Many clients at once all get their answer.
+TEST_F(LyricsdTest, FiveHundredClientsAtOnceAreAllAnswered) {
+    const int port = Start();
+    ASSERT_GT(port, 0);
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 500; ++i)
+        clients.emplace_back([&, i] {
+            const Exchange answer =
+                Get(port, i % 2 ? "/api/search?q=" + Encoded("봄날") : std::string("/api/get/1"));
+            if (answer.status == 200) answered.fetch_add(1);
+        });
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(answered.load(), 500);
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(), 0);
 }
 
 TEST_F(LyricsdTest, AddressInUseIsAnError) {

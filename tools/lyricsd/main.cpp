@@ -1,5 +1,8 @@
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -154,6 +157,25 @@ void Answer(Store& store, const httplib::Request& req, httplib::Response& res) {
     requestNote = request.checksum + (song ? " found" : " unknown");
 }
 
+// The server library listens with a queue of 5 connections; a thousand clients arriving at once
+// would then wait out SYN retries of several seconds. The listening socket on `port` gets a
+// queue the size the system allows instead (listen() again on a listening socket sets it).
+void WidenListenQueue(int port) {
+    for (int fd = 3; fd < 1024; ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening)
+            continue;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) continue;
+        const int bound = address.ss_family == AF_INET6
+                              ? ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port)
+                              : ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+        if (bound == port) ::listen(fd, SOMAXCONN);
+    }
+}
+
 // Blocks SIGINT, SIGTERM and SIGHUP in every thread and waits for them on one: the server is
 // stopped, and the catalogue indexed again, from an ordinary thread, never from a signal
 // handler.
@@ -287,6 +309,7 @@ int Run(const Options& options) {
         ok = server.bind_to_port(bound.host, bound.port);
     }
     if (ok) {
+        WidenListenQueue(bound.port);
         std::printf("listening on %s\n", FormatListenAddress(bound).c_str());
         std::fflush(stdout);
         ok = server.listen_after_bind();
