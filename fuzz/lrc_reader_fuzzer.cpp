@@ -81,10 +81,14 @@ void CheckUtf16(std::string_view bytes) {
 
 template <class Char>
 void CheckTagsAtEveryBracket(std::basic_string_view<Char> text) {
-    for (std::size_t at = text.find(Char('[')); at != text.npos;
-         at = text.find(Char('['), at + 1)) {
+    // The model reads no further than the first "]", so it is given no more: one pass from the
+    // end keeps the nearest "]" at hand, however many brackets open.
+    std::size_t close = text.npos;
+    for (std::size_t at = text.size(); at-- > 0;) {
+        if (text[at] == Char(']')) close = at;
+        if (text[at] != Char('[')) continue;
         const TimeTag tag = ReadTimeTag(text.substr(at));
-        const ModelTag model = TagAt(text.substr(at));
+        const ModelTag model = TagAt(text.substr(at, close == text.npos ? 1 : close - at + 1));
         QUILLON_FUZZ_CHECK(tag.length == model.length, "a time tag of another length");
         QUILLON_FUZZ_CHECK(tag.ms.has_value() == model.timed, "a time where none is, or none");
         QUILLON_FUZZ_CHECK(!tag.ms || *tag.ms == model.ms, "a tag's time is another");
