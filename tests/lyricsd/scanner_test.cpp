@@ -184,13 +184,8 @@ TEST_F(ScanTest, OnlyWhatChangedIsReadAgain) {
 // Lyric files and folders of odd shapes: each song gets what can be read of them, and the scan
 // goes on.
 TEST_F(ScanTest, OddLyricFilesAndALinkLoopLeaveTheScanWhole) {
-    const std::string utf16NoMark(
-        "[\0"
-        "0\0"
-        "0\0:\0"
-        "0\0"
-        "1\0]\0x\0",
-        18);
+    std::string utf16NoMark;  // "[00:01]x" in UTF-16 LE without its byte order mark
+    for (const char c : std::string_view("[00:01]x")) utf16NoMark += {c, '\0'};
     const std::string longLine = "[00:01.00]" + std::string(1 << 20, 'x') + "\n";
     const struct {
         const char* name;
