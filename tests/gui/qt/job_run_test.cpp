@@ -59,7 +59,7 @@ protected:
         WriteFileBytes(catalog / "other.lrc", "[ti:Other]\n[ar:B]\n[al:C]\n[00:03.00]x\n");
         service = std::make_unique<Process>(
             std::vector<std::string>{QUILLON_LYRICSD, "--catalog", catalog.string(), "--database",
-                                     catalog.string() + ".sqlite"},
+                                     (catalog / ".service" / "lyricsd.sqlite").string()},
             catalog.string() + ".log");
         const auto line = service->ReadLine();
         ASSERT_TRUE(line && line->starts_with("listening on ")) << line.value_or("(nothing)");
