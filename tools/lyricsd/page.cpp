@@ -15,10 +15,15 @@ constexpr std::string_view Style =
     ".note{color:#666}.path{font-family:monospace;font-size:.9em;word-break:break-all}";
 
 std::string Number(std::int64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > (n < 0 ? 1 : 0); at -= 3)
-        digits.insert(static_cast<std::size_t>(at), ",");
-    return digits;
+    const std::string digits = std::to_string(n);
+    const std::size_t first = n < 0 ? 1 : 0;
+    std::string grouped;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        // A comma before every group of three that has a digit before it.
+        if (at > first && (digits.size() - at) % 3 == 0) grouped += ',';
+        grouped += digits[at];
+    }
+    return grouped;
 }
 
 std::string When(std::int64_t seconds) {

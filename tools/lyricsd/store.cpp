@@ -32,7 +32,10 @@ constexpr std::size_t TrigramLength = 3;
 constexpr int BusyTimeoutMs = 5000;
 
 std::string Quoted(const std::filesystem::path& path) {
-    return "\"" + path.string() + "\"";
+    std::string quoted = "\"";
+    quoted += path.string();
+    quoted += '"';
+    return quoted;
 }
 
 std::size_t CodepointCount(std::string_view utf8) {
