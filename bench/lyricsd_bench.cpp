@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -504,6 +505,7 @@ struct Running {
     std::unique_ptr<Service> service;
     int port = 0;
     double startSeconds = 0;
+    double startCpuSeconds = 0;  // what the service used until then, its threads together
 };
 
 // Starts the service and waits for its "listening on" line.
@@ -514,11 +516,29 @@ Running Start(const std::vector<std::string>& argv, const fs::path& log,
     running.service = std::make_unique<Service>(argv, log);
     const auto line = running.service->ReadLine(limit);
     running.startSeconds = Seconds(Clock::now() - start);
+    running.startCpuSeconds = running.service->CpuSeconds();
     constexpr std::string_view Listening = "listening on ";
     if (!line || !line->starts_with(Listening))
         throw std::runtime_error(argv[0] + " did not start; see " + log.string());
     running.port = std::stoi(line->substr(line->rfind(':') + 1));
     return running;
+}
+
+double ProcessCpuSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// What any scan that looks at every file's size and time has to do at the least: list the
+// folders and stat each file once. Seconds of the clock and of this process's CPU.
+std::pair<double, double> ListAndStat(const fs::path& root) {
+    const auto start = Clock::now();
+    const double cpu = ProcessCpuSeconds();
+    struct stat info {};
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) ::stat(entry.path().c_str(), &info);
+    return {Seconds(Clock::now() - start), ProcessCpuSeconds() - cpu};
 }
 
 std::uintmax_t FileSize(const fs::path& file) {
@@ -686,12 +706,14 @@ struct SizeResult {
     std::uintmax_t catalogueBytes = 0;
     double buildSeconds = 0;
     double firstIndexSeconds = 0;
+    double firstIndexCpuSeconds = 0;
     std::uintmax_t databaseBytes = 0;  // after the first index: the file, its log
     std::uintmax_t databaseAfterRestartBytes = 0;
     long peakKiB = 0;       // during the first index
     long idleKiB = 0;       // after a restart
     long afterLoadKiB = 0;  // after the search, get and SOAP load
-    std::vector<double> restarts;
+    std::vector<double> restarts, restartCpu;
+    std::vector<double> floorSeconds, floorCpu;  // listing and stat alone
     std::vector<double> additions;
     int additionsMissed = 0;
     LoadResult search, searchAlone;
@@ -772,6 +794,7 @@ SizeResult RunSize(int count, const Settings& settings, const Words& words, cons
     const fs::path log = dir / "lyricsd.log";
     Running running = Start(ServiceArgs(settings, catalogue, database), log, 4h);
     result.firstIndexSeconds = running.startSeconds;
+    result.firstIndexCpuSeconds = running.startCpuSeconds;
     result.peakKiB = running.service->MemoryKiB("VmHWM");
     result.databaseBytes = FileSize(database) + FileSize(database.string() + "-wal");
     {
@@ -786,12 +809,18 @@ SizeResult RunSize(int count, const Settings& settings, const Words& words, cons
     // b. Restarts over the unchanged catalogue.
     for (int i = 0; i < settings.restarts; ++i) {
         running.service.reset();  // SIGTERM, waited for
+        const auto [floorSeconds, floorCpu] = ListAndStat(catalogue.root);
+        result.floorSeconds.push_back(floorSeconds);
+        result.floorCpu.push_back(floorCpu);
         running = Start(ServiceArgs(settings, catalogue, database), log, 10min);
         result.restarts.push_back(running.startSeconds);
+        result.restartCpu.push_back(running.startCpuSeconds);
     }
     result.idleKiB = running.service->MemoryKiB("VmRSS");
     result.databaseAfterRestartBytes = FileSize(database) + FileSize(database.string() + "-wal");
-    Note("restarts: " + Spread(result.restarts, 3, "s"));
+    Note("restarts: " + Spread(result.restarts, 3, "s") + ", " +
+         Spread(result.restartCpu, 3, "s of CPU") + "; listing and stat alone " +
+         Spread(result.floorSeconds, 3, "s") + ", " + Spread(result.floorCpu, 3, "s of CPU"));
 
     // c. A new song until /api/get finds it.
     {
@@ -966,6 +995,8 @@ void PrintTable(const std::vector<SizeResult>& results, const Settings& settings
                Fixed(r.buildSeconds, 1) + ")";
     });
     row("a. first index, s", [](const SizeResult& r) { return Fixed(r.firstIndexSeconds, 2); });
+    row("   the service's CPU until then, s",
+        [](const SizeResult& r) { return Fixed(r.firstIndexCpuSeconds, 2); });
     row("   songs indexed per second",
         [](const SizeResult& r) { return Fixed(r.songs / r.firstIndexSeconds, 0); });
     row("   database, MB (bytes per song)", [](const SizeResult& r) {
@@ -975,6 +1006,11 @@ void PrintTable(const std::vector<SizeResult>& results, const Settings& settings
     row("   peak memory during it, MiB", [&](const SizeResult& r) { return mib(r.peakKiB); });
     row("b. unchanged restart, s: median (min-max)",
         [](const SizeResult& r) { return Spread(r.restarts, 3, ""); });
+    row("   the service's CPU until then, s",
+        [](const SizeResult& r) { return Spread(r.restartCpu, 3, ""); });
+    row("   listing and stat of every file alone, s",
+        [](const SizeResult& r) { return Spread(r.floorSeconds, 3, ""); });
+    row("   its CPU, s", [](const SizeResult& r) { return Spread(r.floorCpu, 3, ""); });
     row("   memory after the restart, MiB", [&](const SizeResult& r) { return mib(r.idleKiB); });
     row("c. new song until /api/get finds it, s", [](const SizeResult& r) {
         return Spread(r.additions, 2, "") +
