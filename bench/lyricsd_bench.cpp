@@ -3,11 +3,13 @@
 // of 1,000 songs and one big folder of 10,000 (half the songs for a smaller N), titles and
 // artists drawn from a list of English and Korean words (a third of the titles hold a
 // two-syllable Hangul word). Then, with the real binary as a child process:
-//   - the first index: from the start until "listening on";
-//   - restarts over the unchanged catalogue, the same database (median);
+//   - the first index: from the start until "listening on", and the service's CPU until then;
+//   - restarts over the unchanged catalogue, the same database (median), each beside what
+//     listing the folders and a stat of every file cost by themselves;
 //   - a new song and its LRC file put into a folder, until /api/get finds it (median);
 //   - /api/search and /api/get from several clients at once on keep-alive connections, each
-//     query from a random song of the catalogue: latency percentiles and requests per second;
+//     query from a random song of the catalogue: latency percentiles, requests per second and
+//     the service's CPU per request;
 //     and single searches for the words that match the most songs, one at a time;
 //   - GetLyric5 requests per second from the same clients, against this service and, in the
 //     same run and round by round, against the earlier in-memory one (--baseline) indexing the
@@ -964,10 +966,6 @@ SizeResult RunSize(int count, const Settings& settings, const Words& words, cons
     }
     result.afterLoadKiB = running.service->MemoryKiB("VmRSS");
     running.service.reset();
-    if (!settings.keep) {
-        std::error_code error;
-        fs::remove_all(dir, error);
-    }
     return result;
 }
 
@@ -1155,6 +1153,11 @@ int main(int argc, char** argv) {
         for (const int size : settings->sizes) {
             results.push_back(RunSize(size, *settings, words, base));
             PrintTable(results, *settings);
+            // Removing many files takes long on some file systems: after the table.
+            if (!settings->keep) {
+                std::error_code error;
+                fs::remove_all(base / ("n" + std::to_string(size)), error);
+            }
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lyricsd_bench: %s\n", error.what());
