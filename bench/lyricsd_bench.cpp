@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -306,17 +307,17 @@ struct Catalogue {
 };
 
 std::string PickTitle(std::mt19937_64& rng, const Words& words, bool withTwoSyllables,
-                      std::vector<std::string>& parts) {
+                      std::vector<std::string>& picked) {
     static constexpr int LengthWeights[] = {20, 35, 30, 15};  // 1 to 4 words
     std::discrete_distribution<int> length(std::begin(LengthWeights), std::end(LengthWeights));
     const int count = length(rng) + 1;
-    parts.clear();
-    for (int i = 0; i < count; ++i) parts.push_back(words.common[rng() % words.common.size()]);
+    picked.clear();
+    for (int i = 0; i < count; ++i) picked.push_back(words.common[rng() % words.common.size()]);
     if (withTwoSyllables)
-        parts.insert(parts.begin() + static_cast<long>(rng() % (parts.size() + 1)),
-                     words.twoHangul[rng() % words.twoHangul.size()]);
+        picked.insert(picked.begin() + static_cast<long>(rng() % (picked.size() + 1)),
+                      words.twoHangul[rng() % words.twoHangul.size()]);
     std::string title;
-    for (const std::string& word : parts) title += (title.empty() ? "" : " ") + word;
+    for (const std::string& word : picked) title += (title.empty() ? "" : " ") + word;
     return title;
 }
 
@@ -526,10 +527,9 @@ Running Start(const std::vector<std::string>& argv, const fs::path& log,
     return running;
 }
 
+// This process's CPU time, its threads together.
 double ProcessCpuSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
 // What any scan that looks at every file's size and time has to do at the least: list the
