@@ -36,6 +36,34 @@ inline std::string MakeSmallTag() {
            static_cast<char>(size & 0x7F) + frames + std::string(256, '\0');
 }
 
+// A short MPEG-1 Layer 3 stream of `frames` frames with noise payload: `seed` makes its audio,
+// and so its checksum, its own.
+inline std::string MakeShortSong(std::uint32_t seed, int frames) {
+    std::mt19937 rng(seed);
+    std::string out;
+    for (int frame = 0; frame < frames; ++frame) {
+        out += std::string("\xFF\xFB\x90\x64", 4);
+        for (int i = 4; i < 417; ++i) out += static_cast<char>(rng() & 0x7F);
+    }
+    return out;
+}
+
+// A small ID3v2.4 tag with the title and artist in UTF-8 and 64 bytes of padding.
+inline std::string MakeTextTag(const std::string& title, const std::string& artist) {
+    const auto syncsafe = [](std::size_t size) {
+        return std::string{static_cast<char>(size >> 21 & 0x7F),
+                           static_cast<char>(size >> 14 & 0x7F),
+                           static_cast<char>(size >> 7 & 0x7F), static_cast<char>(size & 0x7F)};
+    };
+    const auto frame = [&](const std::string& id, const std::string& text) {
+        const std::string body = '\x03' + text;  // UTF-8
+        return id + syncsafe(body.size()) + std::string(2, '\0') + body;
+    };
+    const std::string frames = frame("TIT2", title) + frame("TPE1", artist);
+    return std::string("ID3\x04\0\0", 6) + syncsafe(frames.size() + 64) + frames +
+           std::string(64, '\0');
+}
+
 // An LRC file of 120 lines, two at each of 60 times.
 inline std::string MakeLrc() {
     std::string lrc = "[ti:벤치마크]\n[ar:가수]\n[al:앨범]\n[00:00.00]벤치마크\n";
